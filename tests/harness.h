@@ -1,0 +1,73 @@
+// Runs the built dio-exerciser as a child process and watches it.
+#ifndef DIO_EXERCISER_TESTS_HARNESS_H
+#define DIO_EXERCISER_TESTS_HARNESS_H
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace harness {
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+enum class Input { Closed, OpenPipe };   // stdin: /dev/null, or a pipe we hold
+enum class Output { File, Pipe };        // stdout: a temporary file, or a pipe
+
+struct Options {
+    std::string program;                 // path of the executable
+    std::vector<std::string> args;       // arguments after argv[0]
+    Env env;                             // set (or replaced) in the child
+    Input input = Input::Closed;
+    Output output = Output::File;
+};
+
+class Process {
+public:
+    explicit Process(const Options &options);
+    ~Process();
+    Process(const Process &) = delete;
+    Process &operator=(const Process &) = delete;
+
+    // Exit status (128 + signal number if killed), or nothing on timeout.
+    std::optional<int> wait(std::chrono::milliseconds timeout);
+    // Next line from a stdout pipe, without its line feed; nothing on
+    // timeout or end of output.
+    std::optional<std::string> read_line(std::chrono::milliseconds timeout);
+    // Everything written to standard output so far.
+    std::string output();
+    void write_input(const std::string &bytes);
+    void close_input();
+    void kill();
+
+private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+    int in_fd_ = -1;
+    int out_fd_ = -1;
+    std::string out_path_;
+    std::string pending_;
+};
+
+// A temporary directory that is removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::vector<std::string> read_lines(const std::string &path);
+std::vector<std::string> split_lines(const std::string &text);
+
+} // namespace harness
+
+#endif

@@ -1,0 +1,82 @@
+// The stand-in board library on its own, and the real program on it.
+
+#include "board.h"
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+using namespace std::chrono_literals;
+using harness::Input;
+using harness::Output;
+
+namespace {
+
+// Each opening re-reads the settings, so each test sets its own.
+struct StandIn : testing::Test {
+    void SetUp() override { unsetenv("VORNEL_BOARD1"); }
+    void TearDown() override { unsetenv("VORNEL_BOARD1"); }
+};
+
+TEST_F(StandIn, OnlyBoardOneOpens)
+{
+    EXPECT_EQ(Kestor_OpenDevice(1), 0);
+    for (const std::int32_t device : {0, 2, -1, INT32_MIN, INT32_MAX})
+        EXPECT_LT(Kestor_OpenDevice(device), 0) << device;
+}
+
+TEST_F(StandIn, LoopbackReadsBackTheLastPatternWritten)
+{
+    ASSERT_EQ(Kestor_OpenDevice(1), 0);
+    for (const std::uint32_t pattern : {0x55555555U, 0xaaaaaaaaU, 0U, 0xffffffffU}) {
+        EXPECT_EQ(Kestor_DOAll(1, pattern), 0);
+        EXPECT_EQ(Kestor_DIAll(1), pattern);
+    }
+    EXPECT_LT(Kestor_DOAll(2, 1), 0) << "board 2 was never opened";
+    EXPECT_EQ(Kestor_DIAll(2), 0U);
+}
+
+TEST_F(StandIn, SettingsChooseTheBoard)
+{
+    setenv("VORNEL_BOARD1", "absent", 1);
+    EXPECT_LT(Kestor_OpenDevice(1), 0);
+    setenv("VORNEL_BOARD1", "no-such-kind", 1);
+    EXPECT_LT(Kestor_OpenDevice(1), 0);
+    setenv("VORNEL_BOARD1", "loopback", 1);
+    EXPECT_EQ(Kestor_OpenDevice(1), 0);
+}
+
+TEST(Program, RunsOnTheSimulatedBoardInRealTime)
+{
+    const harness::Env plain{{"LD_LIBRARY_PATH", ""}, {"VORNEL_BOARD1", ""}};
+    const auto start = std::chrono::steady_clock::now();
+    harness::Process p({DIO_EXERCISER, {}, plain, Input::Closed, Output::Pipe});
+
+    const char *expected[] = {"do:55555555,di:55555555", "do:aaaaaaaa,di:aaaaaaaa",
+                              "do:55555555,di:55555555"};
+    auto previous = start;
+    for (const char *line : expected) {
+        EXPECT_EQ(p.read_line(3s), line);
+        const auto now = std::chrono::steady_clock::now();
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - previous);
+        EXPECT_GE(ms.count(), 990) << line;
+        EXPECT_LE(ms.count(), 1400) << line;
+        previous = now;
+    }
+    EXPECT_FALSE(p.wait(0ms).has_value()) << "the cycle never ends by itself";
+}
+
+TEST(Program, FailsToOpenAnAbsentBoard)
+{
+    harness::Process p({DIO_EXERCISER,
+                        {},
+                        {{"LD_LIBRARY_PATH", ""}, {"VORNEL_BOARD1", "absent"}},
+                        Input::Closed,
+                        Output::File});
+    EXPECT_EQ(p.wait(5s), 0);
+    EXPECT_EQ(p.output(), "Open device failed!\n");
+}
+
+} // namespace
