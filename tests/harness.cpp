@@ -14,8 +14,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
-
 namespace harness {
 namespace {
 
@@ -44,6 +42,7 @@ std::vector<std::string> child_environment(const Env &overrides)
 std::vector<char *> pointers(std::vector<std::string> &strings)
 {
     std::vector<char *> p;
+    p.reserve(strings.size() + 1);
     for (auto &s : strings)
         p.push_back(s.data());
     p.push_back(nullptr);
@@ -173,7 +172,7 @@ std::string Process::output()
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
-void Process::write_input(const std::string &bytes)
+void Process::write_input(const std::string &bytes) const
 {
     if (::write(in_fd_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
         fail("write to stdin");
@@ -186,11 +185,13 @@ void Process::close_input()
     in_fd_ = -1;
 }
 
-void Process::kill()
+void Process::kill() noexcept
 {
     if (pid_ > 0 && status_ < 0) {
         ::kill(pid_, SIGKILL);
-        wait(std::chrono::seconds(10));
+        int raw = 0;
+        if (waitpid(pid_, &raw, 0) == pid_)
+            status_ = 128 + SIGKILL;
     }
 }
 

@@ -14,19 +14,19 @@ namespace harness {
 
 using Env = std::vector<std::pair<std::string, std::string>>;
 
-enum class Input { Closed, OpenPipe };   // stdin: /dev/null, or a pipe we hold
-enum class Output { File, Pipe };        // stdout: a temporary file, or a pipe
+enum class Input { Closed, OpenPipe }; // stdin: /dev/null, or a pipe we hold
+enum class Output { File, Pipe };      // stdout: a temporary file, or a pipe
 
 struct Options {
-    std::string program;                 // path of the executable
-    std::vector<std::string> args;       // arguments after argv[0]
-    Env env;                             // set (or replaced) in the child
+    std::string program;           // path of the executable
+    std::vector<std::string> args; // arguments after argv[0]
+    Env env;                       // set (or replaced) in the child
     Input input = Input::Closed;
     Output output = Output::File;
 };
 
 class Process {
-public:
+  public:
     explicit Process(const Options &options);
     ~Process();
     Process(const Process &) = delete;
@@ -39,11 +39,11 @@ public:
     std::optional<std::string> read_line(std::chrono::milliseconds timeout);
     // Everything written to standard output so far.
     std::string output();
-    void write_input(const std::string &bytes);
+    void write_input(const std::string &bytes) const;
     void close_input();
-    void kill();
+    void kill() noexcept;
 
-private:
+  private:
     pid_t pid_ = -1;
     int status_ = -1;
     int in_fd_ = -1;
@@ -54,14 +54,14 @@ private:
 
 // A temporary directory that is removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
-    const std::string &path() const { return path_; }
+    [[nodiscard]] const std::string &path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 

@@ -20,7 +20,6 @@
 #include <cerrno>
 #include <cinttypes>
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,9 +47,14 @@ long env_long(const char *name, long fallback)
     return v != nullptr && *v != '\0' ? std::strtol(v, nullptr, 0) : fallback;
 }
 
-void emit(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string hex(std::uint32_t v)
+{
+    char s[9];
+    std::snprintf(s, sizeof s, "%" PRIx32, v);
+    return s;
+}
 
-void emit(const char *format, ...)
+void emit(std::string line)
 {
     if (record_fd < 0) {
         const char *path = std::getenv("FAKEBOARD_RECORD");
@@ -60,17 +64,9 @@ void emit(const char *format, ...)
         if (record_fd < 0)
             return;
     }
-    char line[256];
-    va_list ap;
-    va_start(ap, format);
-    const int n = std::vsnprintf(line, sizeof line - 1, format, ap);
-    va_end(ap);
-    if (n < 0)
-        return;
-    std::size_t len = std::strlen(line);
-    line[len++] = '\n';
+    line += '\n';
     // Unbuffered, so nothing is lost when the process ends abruptly.
-    if (write(record_fd, line, len) < 0)
+    if (write(record_fd, line.data(), line.size()) < 0)
         return;
 }
 
@@ -92,7 +88,7 @@ void collect_output()
     partial_line.append(buf.data(), static_cast<std::size_t>(n));
     std::size_t eol;
     while ((eol = partial_line.find('\n')) != std::string::npos) {
-        emit("print %s", partial_line.substr(0, eol).c_str());
+        emit("print " + partial_line.substr(0, eol));
         partial_line.erase(0, eol + 1);
     }
 }
@@ -117,10 +113,8 @@ void record_sleep(const struct timespec *req)
 {
     collect_output();
     const long long ns = static_cast<long long>(req->tv_sec) * 1000000000LL + req->tv_nsec;
-    if (ns % 1000000 == 0)
-        emit("sleep %lldms", ns / 1000000);
-    else
-        emit("sleep %lldns", ns);
+    emit(ns % 1000000 == 0 ? "sleep " + std::to_string(ns / 1000000) + "ms"
+                           : "sleep " + std::to_string(ns) + "ns");
 }
 
 } // namespace
@@ -131,14 +125,14 @@ KESTOR_API std::int32_t Kestor_OpenDevice(std::int32_t device)
 {
     const long result = env_long("FAKEBOARD_OPEN", 0);
     collect_output();
-    emit("open %" PRId32 " -> %ld", device, result);
+    emit("open " + std::to_string(device) + " -> " + std::to_string(result));
     return static_cast<std::int32_t>(result);
 }
 
 KESTOR_API std::int32_t Kestor_DOAll(std::int32_t device, std::uint32_t pattern)
 {
     collect_output();
-    emit("do %" PRId32 " %" PRIx32 " -> 0", device, pattern);
+    emit("do " + std::to_string(device) + " " + hex(pattern) + " -> 0");
     if (++do_calls > static_cast<unsigned long>(env_long("FAKEBOARD_CYCLES", 3))) {
         emit("stop");
         _exit(kStopStatus);
@@ -150,7 +144,7 @@ KESTOR_API std::uint32_t Kestor_DIAll(std::int32_t device)
 {
     const std::uint32_t word = next_input_word();
     collect_output();
-    emit("di %" PRId32 " -> %" PRIx32, device, word);
+    emit("di " + std::to_string(device) + " -> " + hex(word));
     return word;
 }
 
