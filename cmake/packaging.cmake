@@ -1,10 +1,16 @@
-# cpack -G DEB: the program and the stand-in board library, installed as
-# by cmake --install.
+# cpack: the program and the stand-in board library, installed as by
+# cmake --install; a Debian package on Linux, a zip on Windows.
 set(CPACK_PACKAGE_NAME dio-exerciser)
 set(CPACK_PACKAGE_VENDOR "dio-exerciser developers")
 set(CPACK_PACKAGE_CONTACT "dio-exerciser developers <dio-exerciser@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+if(WIN32)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_PACKAGE_FILE_NAME "${PROJECT_NAME}-${PROJECT_VERSION}-win64")
+else()
+    set(CPACK_GENERATOR DEB)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
 include(CPack)

@@ -4,6 +4,8 @@ add_library(dio::warnings ALIAS dio_warnings)
 
 if(MSVC)
     target_compile_options(dio_warnings INTERFACE /W4 $<$<BOOL:${DIO_WARNINGS_AS_ERRORS}>:/WX>)
+    # getenv and friends are used as the C++ standard defines them.
+    target_compile_definitions(dio_warnings INTERFACE _CRT_SECURE_NO_WARNINGS)
 else()
     target_compile_options(dio_warnings INTERFACE -Wall -Wextra -Wpedantic
                            $<$<BOOL:${DIO_WARNINGS_AS_ERRORS}>:-Werror>)

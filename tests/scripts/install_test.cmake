@@ -1,0 +1,41 @@
+# Installs the build (cmake --install, then the cpack package: Debian
+# package on Linux, zip on Windows) into scratch folders and runs each
+# installed program there, with nothing in the environment to help it.
+#
+#   -DBUILD_DIR=... -DCONFIG=... -DPACKAGE=DEB|ZIP -DEXE_SUFFIX=...
+#   plus those of run.cmake
+
+include("${CMAKE_CURRENT_LIST_DIR}/run.cmake")
+file(REMOVE_RECURSE "${WORK_DIR}")
+
+function(expect_standalone program)
+    if(NOT EMULATOR)
+        # No run path into the build tree: it runs with the tree gone.
+        execute_process(COMMAND readelf -d "${program}" OUTPUT_VARIABLE dynamic)
+        string(FIND "${dynamic}" "${BUILD_DIR}" at)
+        if(NOT at EQUAL -1)
+            message(FATAL_ERROR "${program} looks for libraries in the build tree:\n${dynamic}")
+        endif()
+    endif()
+    dio_expect_runs("${program}" ${SECONDS_FOR_A_LINE})
+endfunction()
+
+execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --config "${CONFIG}"
+                        --prefix "${WORK_DIR}/prefix"
+                OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+expect_standalone("${WORK_DIR}/prefix/bin/dio-exerciser${EXE_SUFFIX}")
+
+execute_process(COMMAND cpack -G ${PACKAGE} -C "${CONFIG}" -B "${WORK_DIR}/package"
+                WORKING_DIRECTORY "${BUILD_DIR}" OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+if(PACKAGE STREQUAL "DEB")
+    file(GLOB package "${WORK_DIR}/package/*.deb")
+    execute_process(COMMAND dpkg-deb -x "${package}" "${WORK_DIR}/root" COMMAND_ERROR_IS_FATAL ANY)
+    expect_standalone("${WORK_DIR}/root/usr/bin/dio-exerciser")
+else()
+    file(GLOB package "${WORK_DIR}/package/*.zip")
+    file(ARCHIVE_EXTRACT INPUT "${package}" DESTINATION "${WORK_DIR}/root")
+    file(GLOB_RECURSE program "${WORK_DIR}/root/*/dio-exerciser${EXE_SUFFIX}")
+    file(GLOB_RECURSE contents RELATIVE "${WORK_DIR}/root" "${WORK_DIR}/root/*")
+    message(STATUS "zip holds: ${contents}")
+    expect_standalone("${program}")
+endif()

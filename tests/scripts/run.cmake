@@ -1,0 +1,96 @@
+# Helpers for the tests that run built programs from CMake scripts.
+#
+# Variables the scripts take with -D:
+#   EMULATOR  runs the program (wine for a cross build), '|' between words
+#   EOL       the platform's line end: LF or CRLF
+#   WORK_DIR  a scratch folder of the test's own
+
+cmake_minimum_required(VERSION 3.25)
+
+string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
+if(EOL STREQUAL "CRLF")
+    set(EOL "\r\n")
+else()
+    set(EOL "\n")
+endif()
+# Nothing from the caller's environment chooses the board library.
+unset(ENV{LD_LIBRARY_PATH})
+unset(ENV{VORNEL_BOARD1})
+
+# dio_run(<program> [TIMEOUT <seconds>] [WORKING_DIRECTORY <dir>])
+# Runs the program with standard input at its end and standard output into
+# a file, stopping it after TIMEOUT seconds (default 20). Sets RUN_STATUS
+# and RUN_OUTPUT, the output's raw bytes in hex.
+function(dio_run program)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "TIMEOUT;WORKING_DIRECTORY" "")
+    if(NOT arg_TIMEOUT)
+        set(arg_TIMEOUT 20)
+    endif()
+    if(NOT arg_WORKING_DIRECTORY)
+        set(arg_WORKING_DIRECTORY "${WORK_DIR}")
+    endif()
+    file(MAKE_DIRECTORY "${WORK_DIR}")
+    file(WRITE "${WORK_DIR}/empty-input" "")
+    execute_process(
+        COMMAND ${EMULATOR} "${program}"
+        WORKING_DIRECTORY "${arg_WORKING_DIRECTORY}"
+        INPUT_FILE "${WORK_DIR}/empty-input"
+        OUTPUT_FILE "${WORK_DIR}/output"
+        RESULT_VARIABLE status
+        TIMEOUT ${arg_TIMEOUT})
+    file(READ "${WORK_DIR}/output" hex HEX)
+    set(RUN_STATUS "${status}" PARENT_SCOPE)
+    set(RUN_OUTPUT "${hex}" PARENT_SCOPE)
+endfunction()
+
+# dio_bytes(<var> <text>): <text> with each \n written as the platform's
+# line end, in hex, to compare with RUN_OUTPUT.
+function(dio_bytes var text)
+    string(REPLACE "\n" "${EOL}" text "${text}")
+    string(HEX "${text}" hex)
+    set(${var} "${hex}" PARENT_SCOPE)
+endfunction()
+
+# dio_expect(<what> <status> <text>): the last run ended with <status>
+# (ANY: any) and wrote exactly <text>.
+function(dio_expect what status text)
+    dio_bytes(want "${text}")
+    if((NOT status STREQUAL "ANY" AND NOT RUN_STATUS STREQUAL status) OR
+       NOT RUN_OUTPUT STREQUAL want)
+        message(FATAL_ERROR "${what}: expected status ${status} and bytes\n  ${want}\n"
+                            "got status ${RUN_STATUS} and bytes\n  ${RUN_OUTPUT}")
+    endif()
+endfunction()
+
+# dio_expect_cycles(<what> <lines>): the last run, stopped from outside,
+# wrote at least <lines> whole report lines of the simulated board, byte for
+# byte, and nothing else.
+function(dio_expect_cycles what lines)
+    set(text "")
+    foreach(i RANGE 1 10)
+        string(APPEND text "do:55555555,di:55555555\ndo:aaaaaaaa,di:aaaaaaaa\n")
+    endforeach()
+    dio_bytes(all "${text}")
+    dio_bytes(one "do:55555555,di:55555555\n")
+    string(LENGTH "${one}" line_length)
+    string(LENGTH "${RUN_OUTPUT}" length)
+    math(EXPR whole "${length} % ${line_length}")
+    math(EXPR least "${lines} * ${line_length}")
+    string(SUBSTRING "${all}" 0 ${length} expected)
+    if(NOT RUN_OUTPUT STREQUAL expected OR NOT whole EQUAL 0 OR length LESS least)
+        message(FATAL_ERROR "${what}: expected ${lines} or more lines of\n  ${all}\n"
+                            "got status ${RUN_STATUS} and bytes\n  ${RUN_OUTPUT}")
+    endif()
+endfunction()
+
+# dio_expect_runs(<program> <seconds>): fails on an absent board at once
+# with the message, and prints the first lines on the simulated one when
+# stopped after <seconds>.
+function(dio_expect_runs program seconds)
+    set(ENV{VORNEL_BOARD1} absent)
+    dio_run("${program}")
+    dio_expect("${program} on an absent board" 0 "Open device failed!\n")
+    unset(ENV{VORNEL_BOARD1})
+    dio_run("${program}" TIMEOUT ${seconds})
+    dio_expect_cycles("${program} on the simulated board" 1)
+endfunction()
