@@ -3,14 +3,15 @@
 # neither built nor installed and that the program runs on the other one.
 #
 #   -DSOURCE_DIR=... -DMAKER_DIR=... -DGENERATOR=... -DCOMPILER=...
-#   [-DTOOLCHAIN=...] -DEXE_SUFFIX=... plus those of run.cmake
+#   [-DTOOLCHAIN=...] -DSANITIZE=ON|OFF -DEXE_SUFFIX=... plus those of run.cmake
 
 include("${CMAKE_CURRENT_LIST_DIR}/run.cmake")
 file(REMOVE_RECURSE "${WORK_DIR}")
 set(build "${WORK_DIR}/build")
 
 set(configure -S "${SOURCE_DIR}" -B "${build}" -G "${GENERATOR}" -DCMAKE_BUILD_TYPE=Release
-    -DVORNEL_DIR=${MAKER_DIR} -DBUILD_TESTING=OFF -DDIO_BUILD_BENCH=OFF)
+    -DVORNEL_DIR=${MAKER_DIR} -DBUILD_TESTING=OFF -DDIO_BUILD_BENCH=OFF
+    -DDIO_SANITIZE=${SANITIZE})
 if(TOOLCHAIN)
     list(APPEND configure -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
 else()
