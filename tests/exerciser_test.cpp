@@ -27,6 +27,7 @@ struct Script {
 struct Outcome {
     int status = -1;
     std::string output;
+    std::string errors;
     std::vector<std::string> record;
 };
 
@@ -47,6 +48,7 @@ Outcome run_on_fake(const Script &s)
                             s.output});
         o.status = p.wait(10s).value_or(-1);
         o.output = p.output();
+        o.errors = p.errors();
     }
     o.record = harness::read_lines(record);
     return o;
@@ -67,6 +69,7 @@ TEST(FailurePath, AnyNegativeOpenResultPrintsTheMessageAndTouchesNoLine)
         const Outcome o = run_on_fake(s);
         EXPECT_EQ(o.status, 0);
         EXPECT_EQ(o.output, "Open device failed!\n");
+        EXPECT_EQ(o.errors, "");
         EXPECT_EQ(o.record, std::vector<std::string>{std::string("open 1 -> ") + result});
     }
 }
@@ -101,6 +104,7 @@ TEST(Cycle, OpenResultOfZeroOrMoreRunsTheCycleInOrder)
         EXPECT_EQ(o.record, expected);
         EXPECT_EQ(o.status, kStoppedByFake);
         EXPECT_EQ(o.output, "do:55555555,di:0\ndo:aaaaaaaa,di:0\ndo:55555555,di:0\n");
+        EXPECT_EQ(o.errors, "");
     }
 }
 

@@ -84,17 +84,25 @@ Process::Process(const Options &options)
         out_path_ = name;
     }
 
+    char err_name[] = "/tmp/dio-exerciser-err.XXXXXX";
+    const int child_err = mkostemp(err_name, O_CLOEXEC);
+    if (child_err < 0)
+        fail("mkostemp");
+    err_path_ = err_name;
+
     pid_ = fork();
     if (pid_ < 0)
         fail("fork");
     if (pid_ == 0) {
         dup2(child_in, STDIN_FILENO);
         dup2(child_out, STDOUT_FILENO);
+        dup2(child_err, STDERR_FILENO);
         execve(argp[0], argp.data(), envp.data());
         _exit(127);
     }
     close(child_in);
     close(child_out);
+    close(child_err);
 }
 
 Process::~Process()
@@ -106,6 +114,7 @@ Process::~Process()
         close(out_fd_);
     if (!out_path_.empty())
         unlink(out_path_.c_str());
+    unlink(err_path_.c_str());
 }
 
 std::optional<int> Process::wait(std::chrono::milliseconds timeout)
@@ -169,6 +178,12 @@ std::string Process::output()
         return all;
     }
     std::ifstream f(out_path_, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+std::string Process::errors() const
+{
+    std::ifstream f(err_path_, std::ios::binary);
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 

@@ -39,6 +39,8 @@ class Process {
     std::optional<std::string> read_line(std::chrono::milliseconds timeout);
     // Everything written to standard output so far.
     std::string output();
+    // Everything written to standard error so far.
+    [[nodiscard]] std::string errors() const;
     void write_input(const std::string &bytes) const;
     void close_input();
     void kill() noexcept;
@@ -49,6 +51,7 @@ class Process {
     int in_fd_ = -1;
     int out_fd_ = -1;
     std::string out_path_;
+    std::string err_path_;
     std::string pending_;
 };
 

@@ -1,0 +1,223 @@
+// The GPIO board against fake chips that keep the kernel's rules, and the
+// real program on the stand-in library with fake chips behind it.
+
+#include "fake_chip.h"
+#include "gpio_board.h"
+#include "harness.h"
+#include "line_map.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+using fakechip::FakeChips;
+using vornel::GpioBoard;
+using vornel::LineMap;
+
+namespace {
+
+LineMap lines(const std::string &text)
+{
+    LineMap map;
+    const std::string error = vornel::parse_line_map(text, 32, map);
+    EXPECT_EQ(error, "") << text;
+    return map;
+}
+
+std::vector<std::uint32_t> offsets_of(const gpio_v2_line_request &req)
+{
+    return {req.offsets, req.offsets + req.num_lines};
+}
+
+std::size_t calls_of(const FakeChips &chips, unsigned long request)
+{
+    std::size_t n = 0;
+    for (const auto &call : chips.calls)
+        n += call.request == request ? 1 : 0;
+    return n;
+}
+
+TEST(LineMap, ListsAndRangesInBitOrder)
+{
+    EXPECT_EQ(lines("gpiochip0:0-31").offsets.size(), 32U);
+    const LineMap m = lines(" gpiochip1 : 4-6, 9 ,2-0");
+    EXPECT_EQ(m.chip, "gpiochip1");
+    EXPECT_EQ(m.offsets, (std::vector<std::uint32_t>{4, 5, 6, 9, 2, 1, 0}));
+    EXPECT_EQ(lines("/dev/gpiochip2:7").offsets, std::vector<std::uint32_t>{7});
+    EXPECT_EQ(vornel::chip_path("gpiochip2"), "/dev/gpiochip2");
+    EXPECT_EQ(vornel::chip_path("/dev/gpiochip2"), "/dev/gpiochip2");
+}
+
+TEST(LineMap, MalformedSettingsAreRejected)
+{
+    for (const char *text :
+         {"", "gpiochip0", ":0-3", "gpiochip0:", "gpiochip0:1-", "gpiochip0:-1", "gpiochip0:a",
+          "gpiochip0:1,,2", "gpiochip0:0-32", "gpiochip0:4294967297", "gpiochip0:99999999999999",
+          "gpiochip0:0-65535", "gpiochip0:1-2-3", "gpiochip0:+1", "gpiochip0:0x10"}) {
+        LineMap map{"untouched", {}};
+        EXPECT_NE(vornel::parse_line_map(text, 32, map), "") << text;
+        EXPECT_EQ(map.chip, "untouched") << text;
+    }
+}
+
+struct Gpio : testing::Test {
+    FakeChips chips;
+    GpioBoard board{chips};
+    std::string reason;
+
+    void SetUp() override
+    {
+        chips.add_chip("gpiochip0", 64);
+        chips.add_chip("gpiochip1", 16);
+    }
+};
+
+TEST_F(Gpio, FullMappingOnOneChipIsOneRequest)
+{
+    ASSERT_EQ(board.open(lines("gpiochip0:0-31"), lines("gpiochip0:32-63"), "dio-exerciser"), "");
+    ASSERT_EQ(chips.requests.size(), 1U);
+    const gpio_v2_line_request &req = chips.requests[0];
+    std::vector<std::uint32_t> want(64);
+    for (std::uint32_t i = 0; i < 64; ++i)
+        want[i] = i;
+    EXPECT_EQ(offsets_of(req), want);
+    EXPECT_STREQ(req.consumer, "dio-exerciser");
+    EXPECT_EQ(req.config.flags, GPIO_V2_LINE_FLAG_INPUT);
+    ASSERT_EQ(req.config.num_attrs, 1U);
+    EXPECT_EQ(req.config.attrs[0].attr.flags, GPIO_V2_LINE_FLAG_OUTPUT);
+    EXPECT_EQ(req.config.attrs[0].mask, 0xffffffffULL);
+
+    for (unsigned i = 0; i < 32; ++i)
+        chips.wire("gpiochip0", i, "gpiochip0", 32 + i);
+    for (const std::uint32_t pattern : {0x55555555U, 0xaaaaaaaaU, 0x80000001U}) {
+        EXPECT_EQ(board.write(pattern, reason), 0);
+        for (unsigned i = 0; i < 32; ++i)
+            EXPECT_EQ(chips.level("gpiochip0", i), (pattern >> i & 1U) != 0) << i;
+        EXPECT_EQ(board.read(reason), pattern);
+    }
+    EXPECT_EQ(calls_of(chips, GPIO_V2_LINE_SET_VALUES_IOCTL), 3U);
+    EXPECT_EQ(calls_of(chips, GPIO_V2_LINE_GET_VALUES_IOCTL), 3U);
+    EXPECT_EQ(reason, "");
+}
+
+TEST_F(Gpio, SparseMappingOverTwoChips)
+{
+    ASSERT_EQ(board.open(lines("gpiochip0:5,3,9"), lines("gpiochip1:0-1,7"), "x"), "");
+    ASSERT_EQ(chips.requests.size(), 2U);
+    EXPECT_EQ(offsets_of(chips.requests[0]), (std::vector<std::uint32_t>{5, 3, 9}));
+    EXPECT_EQ(chips.requests[0].config.flags, GPIO_V2_LINE_FLAG_OUTPUT);
+    EXPECT_EQ(offsets_of(chips.requests[1]), (std::vector<std::uint32_t>{0, 1, 7}));
+    EXPECT_EQ(chips.requests[1].config.flags, GPIO_V2_LINE_FLAG_INPUT);
+    EXPECT_EQ(chips.requests[1].config.num_attrs, 0U);
+    EXPECT_EQ(chips.requested_lines(), 6U) << "no line beyond those named";
+
+    EXPECT_EQ(board.write(0xfffffff5U, reason), 0); // bits 0 and 2 high, bit 1 low
+    EXPECT_TRUE(chips.level("gpiochip0", 5));
+    EXPECT_FALSE(chips.level("gpiochip0", 3));
+    EXPECT_TRUE(chips.level("gpiochip0", 9));
+    chips.drive("gpiochip1", 7, true);
+    chips.drive("gpiochip1", 2, true); // not named: never reaches the word
+    EXPECT_EQ(board.read(reason), 0x4U);
+    EXPECT_EQ(calls_of(chips, GPIO_V2_LINE_SET_VALUES_IOCTL), 1U);
+    EXPECT_EQ(calls_of(chips, GPIO_V2_LINE_GET_VALUES_IOCTL), 1U);
+}
+
+TEST_F(Gpio, OnlyOutputsOrOnlyInputs)
+{
+    ASSERT_EQ(board.open(lines("gpiochip1:0-15"), {}, "x"), "");
+    EXPECT_EQ(board.read(reason), 0U);
+    EXPECT_EQ(calls_of(chips, GPIO_V2_LINE_GET_VALUES_IOCTL), 0U);
+    ASSERT_EQ(board.open({}, lines("gpiochip1:0-15"), "x"), "") << "reopening frees the lines";
+    EXPECT_EQ(board.write(0xffffffffU, reason), 0);
+    EXPECT_EQ(calls_of(chips, GPIO_V2_LINE_SET_VALUES_IOCTL), 0U);
+    EXPECT_EQ(chips.requested_lines(), 16U);
+}
+
+TEST_F(Gpio, EveryFailureToOpenSaysWhyAndHoldsNothing)
+{
+    chips.deny("gpiochip7", EACCES);
+    chips.add_chip("gpiochip8", 8);
+    chips.hold("gpiochip8", 3, "other-tool");
+    struct Case {
+        const char *outputs;
+        const char *inputs;
+        const char *reason;
+    };
+    for (const Case &c : std::vector<Case>{
+             {"gpiochip9:0", "", "/dev/gpiochip9: No such file or directory"},
+             {"gpiochip7:0", "", "/dev/gpiochip7: Permission denied"},
+             {"gpiochip1:0-3", "gpiochip1:40", "line 40 is beyond gpiochip1's 16 lines"},
+             {"gpiochip0:0-3", "gpiochip8:0-7", "line 3 of gpiochip8 is in use by other-tool"},
+             {"gpiochip0:1,2,1", "", "line 1 of gpiochip0 is named twice"},
+             {"gpiochip0:0-3", "gpiochip0:3", "line 3 of gpiochip0 is named twice"},
+             {"gpiochip0:0", "/dev/gpiochip0:0", "line 0 of gpiochip0 is named twice"},
+         }) {
+        const LineMap out = lines(c.outputs);
+        const LineMap in = *c.inputs != '\0' ? lines(c.inputs) : LineMap{};
+        EXPECT_EQ(board.open(out, in, "x"), c.reason) << c.outputs << " " << c.inputs;
+        EXPECT_EQ(chips.requested_lines(), 0U) << c.reason;
+        EXPECT_EQ(chips.open_files(), 0U) << c.reason;
+    }
+}
+
+TEST_F(Gpio, RefusedWritesAndReadsAreReported)
+{
+    ASSERT_EQ(board.open(lines("gpiochip0:0-7"), lines("gpiochip1:0-7"), "x"), "");
+    for (unsigned i = 0; i < 8; ++i)
+        chips.wire("gpiochip0", i, "gpiochip1", i);
+    chips.refuse(GPIO_V2_LINE_SET_VALUES_IOCTL, EIO);
+    EXPECT_EQ(board.write(0xffU, reason), -EIO);
+    EXPECT_EQ(reason, "gpiochip0: writing the outputs failed: Input/output error");
+    EXPECT_EQ(board.write(0x0fU, reason), 0);
+
+    chips.refuse(GPIO_V2_LINE_GET_VALUES_IOCTL, ENODEV);
+    reason.clear();
+    EXPECT_EQ(board.read(reason), 0U) << "what cannot be read reads 0";
+    EXPECT_EQ(reason, "gpiochip1: reading the inputs failed: No such device");
+    reason.clear();
+    EXPECT_EQ(board.read(reason), 0x0fU);
+    EXPECT_EQ(reason, "");
+}
+
+// The real program on the stand-in library, with fake chips behind it.
+harness::Env gpio_env(const std::string &held, const std::string &verbose)
+{
+    return {{"LD_LIBRARY_PATH", FAKE_CHIP_BOARD_DIR},
+            {"VORNEL_BOARD1", ""},
+            {"VORNEL_BOARD1_DO", "gpiochip0:0-31"},
+            {"VORNEL_BOARD1_DI", "gpiochip1:0-31"},
+            {"VORNEL_VERBOSE", verbose},
+            {"FAKECHIP_CHIPS", "gpiochip0=32;gpiochip1=32"},
+            {"FAKECHIP_WIRES", "gpiochip0:0-31>gpiochip1:0-31"},
+            {"FAKECHIP_HELD", held}};
+}
+
+TEST(GpioProgram, LoopbackOverFakeChipsReadsLikeTheSimulatedBoard)
+{
+    harness::Process p(
+        {DIO_EXERCISER, {}, gpio_env("", ""), harness::Input::Closed, harness::Output::Pipe});
+    EXPECT_EQ(p.read_line(3s), "do:55555555,di:55555555");
+    EXPECT_EQ(p.read_line(3s), "do:aaaaaaaa,di:aaaaaaaa");
+    p.kill();
+    EXPECT_EQ(p.errors(), "");
+}
+
+TEST(GpioProgram, AReasonOnlyWhenAskedFor)
+{
+    for (const char *verbose : {"", "1"}) {
+        harness::Process p({DIO_EXERCISER,
+                            {},
+                            gpio_env("gpiochip1:3=other-tool", verbose),
+                            harness::Input::Closed,
+                            harness::Output::File});
+        EXPECT_EQ(p.wait(5s), 0);
+        EXPECT_EQ(p.output(), "Open device failed!\n");
+        EXPECT_EQ(p.errors(),
+                  *verbose != '\0' ? "vornel: line 3 of gpiochip1 is in use by other-tool\n" : "");
+    }
+}
+
+} // namespace

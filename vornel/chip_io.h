@@ -1,0 +1,29 @@
+// The system calls that touch a GPIO chip, behind one seam, so that the
+// GPIO board can be tested against a fake chip on machines without one.
+#ifndef VORNEL_CHIP_IO_H
+#define VORNEL_CHIP_IO_H
+
+namespace vornel {
+
+// Each call behaves like the system call of the same name: -1 and errno
+// on failure.
+class ChipIo {
+  public:
+    ChipIo() = default;
+    ChipIo(const ChipIo &) = delete;
+    ChipIo &operator=(const ChipIo &) = delete;
+    ChipIo(ChipIo &&) = delete;
+    ChipIo &operator=(ChipIo &&) = delete;
+    virtual ~ChipIo() = default;
+
+    virtual int open(const char *path, int flags) = 0;
+    virtual int ioctl(int fd, unsigned long request, void *arg) = 0;
+    virtual int close(int fd) = 0;
+};
+
+// The chip access the library uses: the kernel's, or a test's fake.
+ChipIo &chip_io();
+
+} // namespace vornel
+
+#endif

@@ -1,0 +1,185 @@
+#include "gpio_board.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <linux/gpio.h>
+
+namespace vornel {
+namespace {
+
+std::string errno_text(int err)
+{
+    return std::strerror(err);
+}
+
+std::uint64_t bit(unsigned position)
+{
+    return std::uint64_t{1} << position;
+}
+
+} // namespace
+
+std::string GpioBoard::open(const LineMap &outputs, const LineMap &inputs,
+                            const std::string &consumer)
+{
+    release();
+
+    // Group the lines by chip, outputs first; a line may be named once.
+    std::vector<std::string> paths;
+    const auto add = [&](const LineMap &map, std::vector<Bit> &bits, bool output) -> std::string {
+        if (map.offsets.empty())
+            return {};
+        const std::string path = chip_path(map.chip);
+        std::size_t c = 0;
+        while (c < paths.size() && paths[c] != path)
+            ++c;
+        if (c == paths.size()) {
+            paths.push_back(path);
+            chips_.push_back(Chip{map.chip, {}, -1, 0, 0});
+        }
+        Chip &chip = chips_[c];
+        for (const std::uint32_t offset : map.offsets) {
+            for (const std::uint32_t seen : chip.offsets) {
+                if (seen == offset)
+                    return "line " + std::to_string(offset) + " of " + chip.name +
+                           " is named twice";
+            }
+            const auto position = static_cast<unsigned>(chip.offsets.size());
+            chip.offsets.push_back(offset);
+            (output ? chip.output_mask : chip.input_mask) |= bit(position);
+            bits.push_back(Bit{c, position});
+        }
+        return {};
+    };
+    std::string reason = add(outputs, output_bits_, true);
+    if (reason.empty())
+        reason = add(inputs, input_bits_, false);
+    for (std::size_t c = 0; reason.empty() && c < chips_.size(); ++c)
+        reason = request(chips_[c], paths[c], consumer);
+    if (!reason.empty())
+        release();
+    return reason;
+}
+
+std::string GpioBoard::request(Chip &chip, const std::string &path, const std::string &consumer)
+{
+    const int chip_fd = io_.open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (chip_fd < 0)
+        return path + ": " + errno_text(errno);
+
+    std::string reason;
+    gpiochip_info info{};
+    if (io_.ioctl(chip_fd, GPIO_GET_CHIPINFO_IOCTL, &info) < 0) {
+        reason = path + ": not a GPIO chip (" + errno_text(errno) + ")";
+    } else {
+        chip.name.assign(info.name, strnlen(info.name, sizeof info.name));
+        for (const std::uint32_t offset : chip.offsets) {
+            if (offset >= info.lines) {
+                reason = "line " + std::to_string(offset) + " is beyond " + chip.name + "'s " +
+                         std::to_string(info.lines) + " lines";
+                break;
+            }
+        }
+    }
+
+    if (reason.empty()) {
+        gpio_v2_line_request req{};
+        for (std::size_t i = 0; i < chip.offsets.size(); ++i)
+            req.offsets[i] = chip.offsets[i];
+        req.num_lines = static_cast<std::uint32_t>(chip.offsets.size());
+        consumer.copy(req.consumer, sizeof req.consumer - 1);
+        // Inputs by default, outputs by an attribute; outputs start low.
+        if (chip.input_mask != 0) {
+            req.config.flags = GPIO_V2_LINE_FLAG_INPUT;
+            if (chip.output_mask != 0) {
+                req.config.num_attrs = 1;
+                req.config.attrs[0].attr.id = GPIO_V2_LINE_ATTR_ID_FLAGS;
+                req.config.attrs[0].attr.flags = GPIO_V2_LINE_FLAG_OUTPUT;
+                req.config.attrs[0].mask = chip.output_mask;
+            }
+        } else {
+            req.config.flags = GPIO_V2_LINE_FLAG_OUTPUT;
+        }
+        if (io_.ioctl(chip_fd, GPIO_V2_GET_LINE_IOCTL, &req) < 0) {
+            const int err = errno;
+            reason = err == EBUSY ? busy_reason(chip_fd, chip)
+                                  : chip.name + ": requesting lines failed: " + errno_text(err);
+        } else {
+            chip.fd = req.fd;
+        }
+    }
+    io_.close(chip_fd);
+    return reason;
+}
+
+// Names a line of @chip that someone else holds, and who.
+std::string GpioBoard::busy_reason(int chip_fd, const Chip &chip)
+{
+    for (const std::uint32_t offset : chip.offsets) {
+        gpio_v2_line_info info{};
+        info.offset = offset;
+        if (io_.ioctl(chip_fd, GPIO_V2_GET_LINEINFO_IOCTL, &info) == 0 &&
+            (info.flags & GPIO_V2_LINE_FLAG_USED) != 0) {
+            const std::string who(info.consumer, strnlen(info.consumer, sizeof info.consumer));
+            return "line " + std::to_string(offset) + " of " + chip.name + " is in use by " +
+                   (who.empty() ? "another user" : who);
+        }
+    }
+    return chip.name + ": requesting lines failed: " + errno_text(EBUSY);
+}
+
+int GpioBoard::write(std::uint32_t pattern, std::string &reason)
+{
+    std::vector<gpio_v2_line_values> values(chips_.size(), gpio_v2_line_values{});
+    for (std::size_t i = 0; i < output_bits_.size(); ++i) {
+        if ((pattern >> i & 1U) != 0)
+            values[output_bits_[i].chip].bits |= bit(output_bits_[i].position);
+    }
+    int result = 0;
+    for (std::size_t c = 0; c < chips_.size(); ++c) {
+        if (chips_[c].output_mask == 0)
+            continue;
+        values[c].mask = chips_[c].output_mask;
+        if (io_.ioctl(chips_[c].fd, GPIO_V2_LINE_SET_VALUES_IOCTL, &values[c]) < 0 && result == 0) {
+            result = -errno;
+            reason = chips_[c].name + ": writing the outputs failed: " + errno_text(errno);
+        }
+    }
+    return result;
+}
+
+std::uint32_t GpioBoard::read(std::string &reason)
+{
+    std::vector<gpio_v2_line_values> values(chips_.size(), gpio_v2_line_values{});
+    for (std::size_t c = 0; c < chips_.size(); ++c) {
+        if (chips_[c].input_mask == 0)
+            continue;
+        values[c].mask = chips_[c].input_mask;
+        if (io_.ioctl(chips_[c].fd, GPIO_V2_LINE_GET_VALUES_IOCTL, &values[c]) < 0) {
+            reason = chips_[c].name + ": reading the inputs failed: " + errno_text(errno);
+            values[c].bits = 0;
+        }
+    }
+    std::uint32_t word = 0;
+    for (std::size_t i = 0; i < input_bits_.size(); ++i) {
+        const Bit &b = input_bits_[i];
+        if ((values[b.chip].bits & bit(b.position)) != 0)
+            word |= std::uint32_t{1} << i;
+    }
+    return word;
+}
+
+void GpioBoard::release()
+{
+    for (const Chip &chip : chips_) {
+        if (chip.fd >= 0)
+            io_.close(chip.fd);
+    }
+    chips_.clear();
+    output_bits_.clear();
+    input_bits_.clear();
+}
+
+} // namespace vornel
