@@ -18,7 +18,7 @@
 #include <chrono>
 #include <thread>
 
-// The system sleep the program was written against, in milliseconds.
+// Sleep as Windows has it: blocks the thread for @milliseconds.
 static void Sleep(unsigned long milliseconds)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));

@@ -19,7 +19,7 @@ endfunction()
 
 if(CHECK STREQUAL "lines")
     # The simulated board's first lines, each ending in \r\n.
-    dio_run("${PROGRAM}" TIMEOUT 3.5)
+    dio_run("${PROGRAM}" TIMEOUT 4.5)
     dio_expect_cycles("first lines" 2)
 
 elseif(CHECK STREQUAL "failure")
