@@ -27,18 +27,15 @@ std::string GpioBoard::open(const LineMap &outputs, const LineMap &inputs,
     release();
 
     // Group the lines by chip, outputs first; a line may be named once.
-    std::vector<std::string> paths;
     const auto add = [&](const LineMap &map, std::vector<Bit> &bits, bool output) -> std::string {
         if (map.offsets.empty())
             return {};
         const std::string path = chip_path(map.chip);
         std::size_t c = 0;
-        while (c < paths.size() && paths[c] != path)
+        while (c < chips_.size() && chips_[c].path != path)
             ++c;
-        if (c == paths.size()) {
-            paths.push_back(path);
-            chips_.push_back(Chip{map.chip, {}, -1, 0, 0});
-        }
+        if (c == chips_.size())
+            chips_.push_back(Chip{path, map.chip, {}, -1, 0, 0});
         Chip &chip = chips_[c];
         for (const std::uint32_t offset : map.offsets) {
             for (const std::uint32_t seen : chip.offsets) {
@@ -57,22 +54,22 @@ std::string GpioBoard::open(const LineMap &outputs, const LineMap &inputs,
     if (reason.empty())
         reason = add(inputs, input_bits_, false);
     for (std::size_t c = 0; reason.empty() && c < chips_.size(); ++c)
-        reason = request(chips_[c], paths[c], consumer);
+        reason = request(chips_[c], consumer);
     if (!reason.empty())
         release();
     return reason;
 }
 
-std::string GpioBoard::request(Chip &chip, const std::string &path, const std::string &consumer)
+std::string GpioBoard::request(Chip &chip, const std::string &consumer)
 {
-    const int chip_fd = io_.open(path.c_str(), O_RDWR | O_CLOEXEC);
+    const int chip_fd = io_.open(chip.path.c_str(), O_RDWR | O_CLOEXEC);
     if (chip_fd < 0)
-        return path + ": " + errno_text(errno);
+        return chip.path + ": " + errno_text(errno);
 
     std::string reason;
     gpiochip_info info{};
     if (io_.ioctl(chip_fd, GPIO_GET_CHIPINFO_IOCTL, &info) < 0) {
-        reason = path + ": not a GPIO chip (" + errno_text(errno) + ")";
+        reason = chip.path + ": not a GPIO chip (" + errno_text(errno) + ")";
     } else {
         chip.name.assign(info.name, strnlen(info.name, sizeof info.name));
         for (const std::uint32_t offset : chip.offsets) {
@@ -130,19 +127,20 @@ std::string GpioBoard::busy_reason(int chip_fd, const Chip &chip)
     return chip.name + ": requesting lines failed: " + errno_text(EBUSY);
 }
 
+// Both run once a cycle; with at most two chips, each chip simply picks
+// its bits out of the word, and nothing is allocated.
 int GpioBoard::write(std::uint32_t pattern, std::string &reason)
 {
-    std::vector<gpio_v2_line_values> values(chips_.size(), gpio_v2_line_values{});
-    for (std::size_t i = 0; i < output_bits_.size(); ++i) {
-        if ((pattern >> i & 1U) != 0)
-            values[output_bits_[i].chip].bits |= bit(output_bits_[i].position);
-    }
     int result = 0;
     for (std::size_t c = 0; c < chips_.size(); ++c) {
         if (chips_[c].output_mask == 0)
             continue;
-        values[c].mask = chips_[c].output_mask;
-        if (io_.ioctl(chips_[c].fd, GPIO_V2_LINE_SET_VALUES_IOCTL, &values[c]) < 0 && result == 0) {
+        gpio_v2_line_values values{0, chips_[c].output_mask};
+        for (std::size_t i = 0; i < output_bits_.size(); ++i) {
+            if (output_bits_[i].chip == c && (pattern >> i & 1U) != 0)
+                values.bits |= bit(output_bits_[i].position);
+        }
+        if (io_.ioctl(chips_[c].fd, GPIO_V2_LINE_SET_VALUES_IOCTL, &values) < 0 && result == 0) {
             result = -errno;
             reason = chips_[c].name + ": writing the outputs failed: " + errno_text(errno);
         }
@@ -152,21 +150,19 @@ int GpioBoard::write(std::uint32_t pattern, std::string &reason)
 
 std::uint32_t GpioBoard::read(std::string &reason)
 {
-    std::vector<gpio_v2_line_values> values(chips_.size(), gpio_v2_line_values{});
+    std::uint32_t word = 0;
     for (std::size_t c = 0; c < chips_.size(); ++c) {
         if (chips_[c].input_mask == 0)
             continue;
-        values[c].mask = chips_[c].input_mask;
-        if (io_.ioctl(chips_[c].fd, GPIO_V2_LINE_GET_VALUES_IOCTL, &values[c]) < 0) {
+        gpio_v2_line_values values{0, chips_[c].input_mask};
+        if (io_.ioctl(chips_[c].fd, GPIO_V2_LINE_GET_VALUES_IOCTL, &values) < 0) {
             reason = chips_[c].name + ": reading the inputs failed: " + errno_text(errno);
-            values[c].bits = 0;
+            continue;
         }
-    }
-    std::uint32_t word = 0;
-    for (std::size_t i = 0; i < input_bits_.size(); ++i) {
-        const Bit &b = input_bits_[i];
-        if ((values[b.chip].bits & bit(b.position)) != 0)
-            word |= std::uint32_t{1} << i;
+        for (std::size_t i = 0; i < input_bits_.size(); ++i) {
+            if (input_bits_[i].chip == c && (values.bits & bit(input_bits_[i].position)) != 0)
+                word |= std::uint32_t{1} << i;
+        }
     }
     return word;
 }

@@ -40,6 +40,7 @@ class GpioBoard {
 
   private:
     struct Chip {
+        std::string path;                   // its device file
         std::string name;                   // as the kernel names it
         std::vector<std::uint32_t> offsets; // the request: outputs, then inputs
         int fd = -1;                        // the request's line file
@@ -51,7 +52,7 @@ class GpioBoard {
         unsigned position;
     };
 
-    std::string request(Chip &chip, const std::string &path, const std::string &consumer);
+    std::string request(Chip &chip, const std::string &consumer);
     std::string busy_reason(int chip_fd, const Chip &chip);
 
     ChipIo &io_;

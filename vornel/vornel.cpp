@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #if defined(__linux__)
@@ -51,26 +50,25 @@ vornel::GpioBoard &gpio()
     return board;
 }
 
+// Reads the setting @name, if given, into @map.
+bool parse_lines(const char *name, const std::string &text, vornel::LineMap &map)
+{
+    const std::string reason = text.empty() ? "" : vornel::parse_line_map(text, 32, map);
+    if (!reason.empty())
+        report(std::string(name) + ": " + reason);
+    return reason.empty();
+}
+
 // The lines of board 1, from VORNEL_BOARD1_DO and VORNEL_BOARD1_DI.
 bool open_gpio(const std::string &outputs, const std::string &inputs)
 {
     vornel::LineMap out;
     vornel::LineMap in;
-    std::string reason;
-    if (!outputs.empty())
-        reason = vornel::parse_line_map(outputs, 32, out);
-    if (!reason.empty()) {
-        report("VORNEL_BOARD1_DO: " + reason);
+    if (!parse_lines("VORNEL_BOARD1_DO", outputs, out) ||
+        !parse_lines("VORNEL_BOARD1_DI", inputs, in))
         return false;
-    }
-    if (!inputs.empty())
-        reason = vornel::parse_line_map(inputs, 32, in);
-    if (!reason.empty()) {
-        report("VORNEL_BOARD1_DI: " + reason);
-        return false;
-    }
     // Other tools show who holds the lines: the program, by its name.
-    reason = gpio().open(out, in, program_invocation_short_name);
+    const std::string reason = gpio().open(out, in, program_invocation_short_name);
     if (!reason.empty()) {
         report(reason);
         return false;
