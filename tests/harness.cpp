@@ -177,14 +177,12 @@ std::string Process::output()
         }
         return all;
     }
-    std::ifstream f(out_path_, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+    return read_file(out_path_);
 }
 
 std::string Process::errors() const
 {
-    std::ifstream f(err_path_, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+    return read_file(err_path_);
 }
 
 void Process::write_input(const std::string &bytes) const
@@ -235,10 +233,15 @@ std::vector<std::string> split_lines(const std::string &text)
     return lines;
 }
 
-std::vector<std::string> read_lines(const std::string &path)
+std::string read_file(const std::string &path)
 {
     std::ifstream f(path, std::ios::binary);
-    return split_lines({std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()});
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> read_lines(const std::string &path)
+{
+    return split_lines(read_file(path));
 }
 
 } // namespace harness

@@ -68,6 +68,7 @@ class TempDir {
     std::string path_;
 };
 
+std::string read_file(const std::string &path);
 std::vector<std::string> read_lines(const std::string &path);
 std::vector<std::string> split_lines(const std::string &text);
 
