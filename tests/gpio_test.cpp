@@ -4,7 +4,7 @@
 #include "fake_chip.h"
 #include "gpio_board.h"
 #include "harness.h"
-#include "line_map.h"
+#include "bit_map.h"
 
 #include <gtest/gtest.h>
 
@@ -15,14 +15,14 @@
 using namespace std::chrono_literals;
 using fakechip::FakeChips;
 using vornel::GpioBoard;
-using vornel::LineMap;
+using vornel::BitMap;
 
 namespace {
 
-LineMap lines(const std::string &text)
+BitMap lines(const std::string &text)
 {
-    LineMap map;
-    const std::string error = vornel::parse_line_map(text, 32, map);
+    BitMap map;
+    const std::string error = vornel::parse_bit_map(text, map);
     EXPECT_EQ(error, "") << text;
     return map;
 }
@@ -40,26 +40,28 @@ std::size_t calls_of(const FakeChips &chips, unsigned long request)
     return n;
 }
 
-TEST(LineMap, ListsAndRangesInBitOrder)
+TEST(BitMap, ListsAndRangesInBitOrder)
 {
-    EXPECT_EQ(lines("gpiochip0:0-31").offsets.size(), 32U);
-    const LineMap m = lines(" gpiochip1 : 4-6, 9 ,2-0");
-    EXPECT_EQ(m.chip, "gpiochip1");
-    EXPECT_EQ(m.offsets, (std::vector<std::uint32_t>{4, 5, 6, 9, 2, 1, 0}));
-    EXPECT_EQ(lines("/dev/gpiochip2:7").offsets, std::vector<std::uint32_t>{7});
+    EXPECT_EQ(lines("gpiochip0:0-31").numbers.size(), 32U);
+    const BitMap m = lines(" gpiochip1 : 4-6, 9 ,2-0");
+    EXPECT_EQ(m.where, "gpiochip1");
+    EXPECT_EQ(m.numbers, (std::vector<std::uint32_t>{4, 5, 6, 9, 2, 1, 0}));
+    EXPECT_EQ(lines("/dev/gpiochip2:7").numbers, std::vector<std::uint32_t>{7});
+    EXPECT_EQ(lines("coils:65535,0").numbers, (std::vector<std::uint32_t>{65535, 0}));
     EXPECT_EQ(vornel::chip_path("gpiochip2"), "/dev/gpiochip2");
     EXPECT_EQ(vornel::chip_path("/dev/gpiochip2"), "/dev/gpiochip2");
 }
 
-TEST(LineMap, MalformedSettingsAreRejected)
+TEST(BitMap, MalformedSettingsAreRejected)
 {
     for (const char *text :
          {"", "gpiochip0", ":0-3", "gpiochip0:", "gpiochip0:1-", "gpiochip0:-1", "gpiochip0:a",
           "gpiochip0:1,,2", "gpiochip0:0-32", "gpiochip0:4294967297", "gpiochip0:99999999999999",
-          "gpiochip0:0-65535", "gpiochip0:1-2-3", "gpiochip0:+1", "gpiochip0:0x10"}) {
-        LineMap map{"untouched", {}};
-        EXPECT_NE(vornel::parse_line_map(text, 32, map), "") << text;
-        EXPECT_EQ(map.chip, "untouched") << text;
+          "gpiochip0:0-65535", "gpiochip0:1-2-3", "gpiochip0:+1", "gpiochip0:0x10",
+          "coils:65536", "gpiochip0:1,2,1", "coils:3-5,4"}) {
+        BitMap map{"untouched", {}};
+        EXPECT_NE(vornel::parse_bit_map(text, map), "") << text;
+        EXPECT_EQ(map.where, "untouched") << text;
     }
 }
 
@@ -77,7 +79,7 @@ struct Gpio : testing::Test {
 
 TEST_F(Gpio, FullMappingOnOneChipIsOneRequest)
 {
-    ASSERT_EQ(board.open(lines("gpiochip0:0-31"), lines("gpiochip0:32-63"), "dio-exerciser"), "");
+    ASSERT_EQ(board.open_lines(lines("gpiochip0:0-31"), lines("gpiochip0:32-63"), "dio-exerciser"), "");
     ASSERT_EQ(chips.requests.size(), 1U);
     const gpio_v2_line_request &req = chips.requests[0];
     std::vector<std::uint32_t> want(64);
@@ -105,7 +107,7 @@ TEST_F(Gpio, FullMappingOnOneChipIsOneRequest)
 
 TEST_F(Gpio, SparseMappingOverTwoChips)
 {
-    ASSERT_EQ(board.open(lines("gpiochip0:5,3,9"), lines("gpiochip1:0-1,7"), "x"), "");
+    ASSERT_EQ(board.open_lines(lines("gpiochip0:5,3,9"), lines("gpiochip1:0-1,7"), "x"), "");
     ASSERT_EQ(chips.requests.size(), 2U);
     EXPECT_EQ(offsets_of(chips.requests[0]), (std::vector<std::uint32_t>{5, 3, 9}));
     EXPECT_EQ(chips.requests[0].config.flags, GPIO_V2_LINE_FLAG_OUTPUT);
@@ -125,12 +127,24 @@ TEST_F(Gpio, SparseMappingOverTwoChips)
     EXPECT_EQ(calls_of(chips, GPIO_V2_LINE_GET_VALUES_IOCTL), 1U);
 }
 
+TEST_F(Gpio, TwoSpellingsOfOneChipAreOneRequest)
+{
+    chips.alias("/dev/gpio/by-name/io", "gpiochip0");
+    ASSERT_EQ(board.open_lines(lines("gpiochip0:0-3"), lines("/dev/gpio/by-name/io:4-7"), "x"),
+              "");
+    ASSERT_EQ(chips.requests.size(), 1U);
+    EXPECT_EQ(offsets_of(chips.requests[0]), (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(board.open_lines(lines("/dev/gpio/by-name/io:2"), lines("gpiochip0:2"), "x"),
+              "line 2 of /dev/gpio/by-name/io is named twice");
+    EXPECT_EQ(chips.requested_lines(), 0U);
+}
+
 TEST_F(Gpio, OnlyOutputsOrOnlyInputs)
 {
-    ASSERT_EQ(board.open(lines("gpiochip1:0-15"), {}, "x"), "");
+    ASSERT_EQ(board.open_lines(lines("gpiochip1:0-15"), {}, "x"), "");
     EXPECT_EQ(board.read(reason), 0U);
     EXPECT_EQ(calls_of(chips, GPIO_V2_LINE_GET_VALUES_IOCTL), 0U);
-    ASSERT_EQ(board.open({}, lines("gpiochip1:0-15"), "x"), "") << "reopening frees the lines";
+    ASSERT_EQ(board.open_lines({}, lines("gpiochip1:0-15"), "x"), "") << "reopening frees the lines";
     EXPECT_EQ(board.write(0xffffffffU, reason), 0);
     EXPECT_EQ(calls_of(chips, GPIO_V2_LINE_SET_VALUES_IOCTL), 0U);
     EXPECT_EQ(chips.requested_lines(), 16U);
@@ -151,13 +165,12 @@ TEST_F(Gpio, EveryFailureToOpenSaysWhyAndHoldsNothing)
              {"gpiochip7:0", "", "/dev/gpiochip7: Permission denied"},
              {"gpiochip1:0-3", "gpiochip1:40", "line 40 is beyond gpiochip1's 16 lines"},
              {"gpiochip0:0-3", "gpiochip8:0-7", "line 3 of gpiochip8 is in use by other-tool"},
-             {"gpiochip0:1,2,1", "", "line 1 of gpiochip0 is named twice"},
              {"gpiochip0:0-3", "gpiochip0:3", "line 3 of gpiochip0 is named twice"},
              {"gpiochip0:0", "/dev/gpiochip0:0", "line 0 of gpiochip0 is named twice"},
          }) {
-        const LineMap out = lines(c.outputs);
-        const LineMap in = *c.inputs != '\0' ? lines(c.inputs) : LineMap{};
-        EXPECT_EQ(board.open(out, in, "x"), c.reason) << c.outputs << " " << c.inputs;
+        const BitMap out = lines(c.outputs);
+        const BitMap in = *c.inputs != '\0' ? lines(c.inputs) : BitMap{};
+        EXPECT_EQ(board.open_lines(out, in, "x"), c.reason) << c.outputs << " " << c.inputs;
         EXPECT_EQ(chips.requested_lines(), 0U) << c.reason;
         EXPECT_EQ(chips.open_files(), 0U) << c.reason;
     }
@@ -165,7 +178,7 @@ TEST_F(Gpio, EveryFailureToOpenSaysWhyAndHoldsNothing)
 
 TEST_F(Gpio, RefusedWritesAndReadsAreReported)
 {
-    ASSERT_EQ(board.open(lines("gpiochip0:0-7"), lines("gpiochip1:0-7"), "x"), "");
+    ASSERT_EQ(board.open_lines(lines("gpiochip0:0-7"), lines("gpiochip1:0-7"), "x"), "");
     for (unsigned i = 0; i < 8; ++i)
         chips.wire("gpiochip0", i, "gpiochip1", i);
     chips.refuse(GPIO_V2_LINE_SET_VALUES_IOCTL, EIO);

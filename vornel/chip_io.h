@@ -3,6 +3,8 @@
 #ifndef VORNEL_CHIP_IO_H
 #define VORNEL_CHIP_IO_H
 
+#include <sys/stat.h>
+
 namespace vornel {
 
 // Each call behaves like the system call of the same name: -1 and errno
@@ -16,6 +18,7 @@ class ChipIo {
     ChipIo &operator=(ChipIo &&) = delete;
     virtual ~ChipIo() = default;
 
+    virtual int stat(const char *path, struct stat *st) = 0;
     virtual int open(const char *path, int flags) = 0;
     virtual int ioctl(int fd, unsigned long request, void *arg) = 0;
     virtual int close(int fd) = 0;

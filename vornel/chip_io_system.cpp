@@ -10,6 +10,7 @@ namespace {
 
 class SystemChipIo final : public ChipIo {
   public:
+    int stat(const char *path, struct stat *st) override { return ::stat(path, st); }
     int open(const char *path, int flags) override { return ::open(path, flags); }
     int ioctl(int fd, unsigned long request, void *arg) override
     {

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <errno.h> // program_invocation_short_name
+
 #include <fcntl.h>
 #include <linux/gpio.h>
 
@@ -21,35 +23,32 @@ std::uint64_t bit(unsigned position)
 
 } // namespace
 
-std::string GpioBoard::open(const LineMap &outputs, const LineMap &inputs,
-                            const std::string &consumer)
+std::string chip_path(const std::string &chip)
+{
+    return chip.find('/') == std::string::npos ? "/dev/" + chip : chip;
+}
+
+std::string GpioBoard::open(const Settings &settings)
 {
     release();
+    BitMap maps[2];
+    const char *names[2] = {"VORNEL_BOARD1_DO", "VORNEL_BOARD1_DI"};
+    for (int i = 0; i < 2; ++i) {
+        const std::string text = settings(names[i]);
+        const std::string reason = text.empty() ? "" : parse_bit_map(text, maps[i]);
+        if (!reason.empty())
+            return std::string(names[i]) + ": " + reason;
+    }
+    if (maps[0].numbers.empty() && maps[1].numbers.empty())
+        return "VORNEL_BOARD1=gpio: name the lines in VORNEL_BOARD1_DO and VORNEL_BOARD1_DI";
+    // Other tools show who holds the lines: the program, by its name.
+    return open_lines(maps[0], maps[1], program_invocation_short_name);
+}
 
-    // Group the lines by chip, outputs first; a line may be named once.
-    const auto add = [&](const LineMap &map, std::vector<Bit> &bits, bool output) -> std::string {
-        if (map.offsets.empty())
-            return {};
-        const std::string path = chip_path(map.chip);
-        std::size_t c = 0;
-        while (c < chips_.size() && chips_[c].path != path)
-            ++c;
-        if (c == chips_.size())
-            chips_.push_back(Chip{path, map.chip, {}, -1, 0, 0});
-        Chip &chip = chips_[c];
-        for (const std::uint32_t offset : map.offsets) {
-            for (const std::uint32_t seen : chip.offsets) {
-                if (seen == offset)
-                    return "line " + std::to_string(offset) + " of " + chip.name +
-                           " is named twice";
-            }
-            const auto position = static_cast<unsigned>(chip.offsets.size());
-            chip.offsets.push_back(offset);
-            (output ? chip.output_mask : chip.input_mask) |= bit(position);
-            bits.push_back(Bit{c, position});
-        }
-        return {};
-    };
+std::string GpioBoard::open_lines(const BitMap &outputs, const BitMap &inputs,
+                                  const std::string &consumer)
+{
+    release();
     std::string reason = add(outputs, output_bits_, true);
     if (reason.empty())
         reason = add(inputs, input_bits_, false);
@@ -58,6 +57,38 @@ std::string GpioBoard::open(const LineMap &outputs, const LineMap &inputs,
     if (!reason.empty())
         release();
     return reason;
+}
+
+// Adds the lines of @map to the chip they are on; a line may be named once.
+std::string GpioBoard::add(const BitMap &map, std::vector<Bit> &bits, bool output)
+{
+    if (map.numbers.empty())
+        return {};
+    const std::string path = chip_path(map.where);
+    struct stat st {};
+    if (io_.stat(path.c_str(), &st) != 0)
+        return path + ": " + errno_text(errno);
+    // A device is known by its number, whatever the path that led to it.
+    const bool is_device = S_ISCHR(st.st_mode);
+    const dev_t device = is_device ? st.st_rdev : st.st_dev;
+    const ino_t inode = is_device ? 0 : st.st_ino;
+    std::size_t c = 0;
+    while (c < chips_.size() && (chips_[c].device != device || chips_[c].inode != inode))
+        ++c;
+    if (c == chips_.size())
+        chips_.push_back(Chip{path, map.where, device, inode, {}, -1, 0, 0});
+    Chip &chip = chips_[c];
+    for (const std::uint32_t offset : map.numbers) {
+        for (const std::uint32_t seen : chip.offsets) {
+            if (seen == offset)
+                return "line " + std::to_string(offset) + " of " + chip.name + " is named twice";
+        }
+        const auto position = static_cast<unsigned>(chip.offsets.size());
+        chip.offsets.push_back(offset);
+        (output ? chip.output_mask : chip.input_mask) |= bit(position);
+        bits.push_back(Bit{c, position});
+    }
+    return {};
 }
 
 std::string GpioBoard::request(Chip &chip, const std::string &consumer)

@@ -2,12 +2,15 @@
 // dio-exerciser calls, for machines without the board maker's library.
 //
 // Board 1 is a simulated board with a loopback plug, or, on Linux, lines of
-// GPIO chips, as the environment says (see README.md, "The stand-in board
-// library"). Every other board number fails to open.
+// GPIO chips or a Modbus remote I/O module, as the environment says (see
+// README.md, "The stand-in board library"). Every other board number fails
+// to open. This file only reads the settings and picks the kind of board;
+// each kind lives in a file of its own behind io_board.h.
 
 #include "board.h"
+#include "io_board.h"
+#include "loopback_board.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,17 +19,13 @@
 #if defined(__linux__)
 #include "gpio_board.h"
 #endif
+#if defined(VORNEL_HAVE_MODBUS)
+#include "modbus_board.h"
+#endif
 
 namespace {
 
-enum class Kind { None, Loopback, Gpio };
-
-struct Board {
-    Kind kind = Kind::None;
-    std::uint32_t last_written = 0; // what the loopback plug feeds back
-};
-
-Board board1;
+vornel::IoBoard *board1 = nullptr; // while it is open
 
 std::string setting(const char *name)
 {
@@ -43,74 +42,52 @@ void report(const std::string &reason)
         std::fprintf(stderr, "vornel: %s\n", reason.c_str());
 }
 
-#if defined(__linux__)
-vornel::GpioBoard &gpio()
+// The kind of board the settings ask for, or null and why not.
+vornel::IoBoard *pick(std::string &reason)
 {
-    static vornel::GpioBoard board(vornel::chip_io());
-    return board;
-}
-
-// Reads the setting @name, if given, into @map.
-bool parse_lines(const char *name, const std::string &text, vornel::LineMap &map)
-{
-    const std::string reason = text.empty() ? "" : vornel::parse_line_map(text, 32, map);
-    if (!reason.empty())
-        report(std::string(name) + ": " + reason);
-    return reason.empty();
-}
-
-// The lines of board 1, from VORNEL_BOARD1_DO and VORNEL_BOARD1_DI.
-bool open_gpio(const std::string &outputs, const std::string &inputs)
-{
-    vornel::LineMap out;
-    vornel::LineMap in;
-    if (!parse_lines("VORNEL_BOARD1_DO", outputs, out) ||
-        !parse_lines("VORNEL_BOARD1_DI", inputs, in))
-        return false;
-    // Other tools show who holds the lines: the program, by its name.
-    const std::string reason = gpio().open(out, in, program_invocation_short_name);
-    if (!reason.empty()) {
-        report(reason);
-        return false;
-    }
-    return true;
-}
-#endif
-
-Kind open_board(std::int32_t device)
-{
-    if (device != 1) {
-        report("board " + std::to_string(device) + " does not exist (only board 1 does)");
-        return Kind::None;
-    }
     const std::string kind = setting("VORNEL_BOARD1");
-    const std::string outputs = setting("VORNEL_BOARD1_DO");
-    const std::string inputs = setting("VORNEL_BOARD1_DI");
-    const bool lines_named = !outputs.empty() || !inputs.empty();
+    const bool module_named = !setting("VORNEL_BOARD1_MODBUS").empty();
+    const bool lines_named = !setting("VORNEL_BOARD1_DO").empty() ||
+                             !setting("VORNEL_BOARD1_DI").empty();
 
-    if (kind == "gpio" || (kind.empty() && lines_named)) {
-        if (!lines_named) {
-            report("VORNEL_BOARD1=gpio: name the lines in VORNEL_BOARD1_DO and VORNEL_BOARD1_DI");
-            return Kind::None;
-        }
-#if defined(__linux__)
-        return open_gpio(outputs, inputs) ? Kind::Gpio : Kind::None;
+    if (kind == "modbus" || (kind.empty() && module_named)) {
+#if defined(VORNEL_HAVE_MODBUS)
+        static vornel::ModbusBoard modbus;
+        return &modbus;
+#elif defined(__linux__)
+        reason = "this libVornel was built without Modbus boards (DIO_MODBUS=OFF)";
+        return nullptr;
 #else
-        report("GPIO boards need Linux");
-        return Kind::None;
+        reason = "Modbus boards need Linux";
+        return nullptr;
+#endif
+    }
+    if (module_named) {
+        reason = "VORNEL_BOARD1=" + kind + " does not go with VORNEL_BOARD1_MODBUS";
+        return nullptr;
+    }
+    if (kind == "gpio" || (kind.empty() && lines_named)) {
+#if defined(__linux__)
+        static vornel::GpioBoard gpio(vornel::chip_io());
+        return &gpio;
+#else
+        reason = "GPIO boards need Linux";
+        return nullptr;
 #endif
     }
     if (lines_named) {
-        report("VORNEL_BOARD1=" + kind + " does not go with VORNEL_BOARD1_DO or _DI");
-        return Kind::None;
+        reason = "VORNEL_BOARD1=" + kind + " does not go with VORNEL_BOARD1_DO or _DI";
+        return nullptr;
     }
-    if (kind.empty() || kind == "loopback")
-        return Kind::Loopback;
+    if (kind.empty() || kind == "loopback") {
+        static vornel::LoopbackBoard loopback;
+        return &loopback;
+    }
     if (kind == "absent")
-        report("board 1 is absent (VORNEL_BOARD1=absent)");
+        reason = "board 1 is absent (VORNEL_BOARD1=absent)";
     else
-        report("VORNEL_BOARD1=" + kind + ": use loopback, gpio or absent");
-    return Kind::None;
+        reason = "VORNEL_BOARD1=" + kind + ": use loopback, gpio, modbus or absent";
+    return nullptr;
 }
 
 } // namespace
@@ -119,50 +96,47 @@ extern "C" {
 
 KESTOR_API std::int32_t Kestor_OpenDevice(std::int32_t device)
 {
-    const Kind kind = open_board(device);
-    if (device == 1) {
-#if defined(__linux__)
-        if (kind != Kind::Gpio)
-            gpio().release();
-#endif
-        board1.kind = kind;
+    if (device != 1) {
+        report("board " + std::to_string(device) + " does not exist (only board 1 does)");
+        return -1;
     }
-    return kind != Kind::None ? 0 : -1;
+    if (board1 != nullptr)
+        board1->release();
+    board1 = nullptr;
+    std::string reason;
+    vornel::IoBoard *board = pick(reason);
+    if (board != nullptr)
+        reason = board->open(setting);
+    if (!reason.empty()) {
+        report(reason);
+        return -1;
+    }
+    board1 = board;
+    return 0;
 }
 
-// 0, or negative when the board is not open or a write was refused.
+// 0, or negative when the board is not open or the write failed.
 KESTOR_API std::int32_t Kestor_DOAll(std::int32_t device, std::uint32_t pattern)
 {
-    if (device != 1 || board1.kind == Kind::None)
+    if (device != 1 || board1 == nullptr)
         return -1;
-#if defined(__linux__)
-    if (board1.kind == Kind::Gpio) {
-        std::string reason;
-        const int result = gpio().write(pattern, reason);
-        if (result < 0)
-            report(reason);
-        return result;
-    }
-#endif
-    board1.last_written = pattern;
-    return 0;
+    std::string reason;
+    const int result = board1->write(pattern, reason);
+    if (!reason.empty())
+        report(reason);
+    return result;
 }
 
 // Inputs that cannot be read read 0, as do inputs with no line.
 KESTOR_API std::uint32_t Kestor_DIAll(std::int32_t device)
 {
-    if (device != 1 || board1.kind == Kind::None)
+    if (device != 1 || board1 == nullptr)
         return 0;
-#if defined(__linux__)
-    if (board1.kind == Kind::Gpio) {
-        std::string reason;
-        const std::uint32_t word = gpio().read(reason);
-        if (!reason.empty())
-            report(reason);
-        return word;
-    }
-#endif
-    return board1.last_written;
+    std::string reason;
+    const std::uint32_t word = board1->read(reason);
+    if (!reason.empty())
+        report(reason);
+    return word;
 }
 
 } // extern "C"

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
+
+#include <sys/sysmacros.h>
 
 namespace fakechip {
 namespace {
@@ -55,6 +58,17 @@ void FakeChips::deny(const std::string &name, int err)
     chips_["/dev/" + name].deny = err;
 }
 
+void FakeChips::alias(const std::string &path, const std::string &name)
+{
+    aliases_[path] = "/dev/" + name;
+}
+
+std::string FakeChips::resolve(const char *path) const
+{
+    const auto alias = aliases_.find(path);
+    return alias != aliases_.end() ? alias->second : path;
+}
+
 void FakeChips::hold(const std::string &name, unsigned offset, const std::string &consumer)
 {
     Line &line = chips_.at("/dev/" + name).lines.at(offset);
@@ -96,14 +110,26 @@ std::size_t FakeChips::requested_lines() const
     return n;
 }
 
+// Each chip is a character device of its own number.
+int FakeChips::stat(const char *path, struct stat *st)
+{
+    const auto chip = chips_.find(resolve(path));
+    if (chip == chips_.end())
+        return fail(ENOENT);
+    *st = {};
+    st->st_mode = S_IFCHR | 0660;
+    st->st_rdev = makedev(254, static_cast<unsigned>(std::distance(chips_.begin(), chip)));
+    return 0;
+}
+
 int FakeChips::open(const char *path, int /*flags*/)
 {
-    const auto chip = chips_.find(path);
+    const auto chip = chips_.find(resolve(path));
     if (chip == chips_.end())
         return fail(ENOENT);
     if (chip->second.deny != 0)
         return fail(chip->second.deny);
-    files_[next_fd_] = File{path, false, {}};
+    files_[next_fd_] = File{chip->first, false, {}};
     return next_fd_++;
 }
 

@@ -19,6 +19,8 @@ class FakeChips final : public vornel::ChipIo {
     // Chips are named as the kernel names them and live at /dev/<name>.
     void add_chip(const std::string &name, unsigned lines);
     void deny(const std::string &name, int err); // opening fails with err
+    // @path, e.g. a symbolic link, leads to chip @name too.
+    void alias(const std::string &path, const std::string &name);
     void hold(const std::string &name, unsigned offset, const std::string &consumer);
     // Input line @to reads what output line @from drives.
     void wire(const std::string &from, unsigned from_offset, const std::string &to,
@@ -36,6 +38,7 @@ class FakeChips final : public vornel::ChipIo {
     std::vector<Call> calls;                    // every ioctl, in order
     std::vector<gpio_v2_line_request> requests; // every request granted
 
+    int stat(const char *path, struct stat *st) override;
     int open(const char *path, int flags) override;
     int ioctl(int fd, unsigned long request, void *arg) override;
     int close(int fd) override;
@@ -65,6 +68,9 @@ class FakeChips final : public vornel::ChipIo {
 
     std::map<std::string, Chip> chips_;
     std::map<int, File> files_;
+    [[nodiscard]] std::string resolve(const char *path) const;
+
+    std::map<std::string, std::string> aliases_;
     std::map<unsigned long, int> refusals_;
     int next_fd_ = 100;
 };

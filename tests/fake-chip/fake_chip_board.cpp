@@ -6,7 +6,7 @@
 //   FAKECHIP_HELD   "gpiochip0:3=other-tool": lines someone else holds
 
 #include "fake_chip.h"
-#include "line_map.h"
+#include "bit_map.h"
 
 #include <cstdlib>
 #include <string>
@@ -37,14 +37,13 @@ void set_up(fakechip::FakeChips &chips)
     }
     for (const std::string &wire : items("FAKECHIP_WIRES")) {
         const std::size_t gt = wire.find('>');
-        vornel::LineMap from;
-        vornel::LineMap to;
-        if (gt == std::string::npos ||
-            !vornel::parse_line_map(wire.substr(0, gt), 64, from).empty() ||
-            !vornel::parse_line_map(wire.substr(gt + 1), 64, to).empty())
+        vornel::BitMap from;
+        vornel::BitMap to;
+        if (gt == std::string::npos || !vornel::parse_bit_map(wire.substr(0, gt), from).empty() ||
+            !vornel::parse_bit_map(wire.substr(gt + 1), to).empty())
             std::abort();
-        for (std::size_t i = 0; i < from.offsets.size() && i < to.offsets.size(); ++i)
-            chips.wire(from.chip, from.offsets[i], to.chip, to.offsets[i]);
+        for (std::size_t i = 0; i < from.numbers.size() && i < to.numbers.size(); ++i)
+            chips.wire(from.where, from.numbers[i], to.where, to.numbers[i]);
     }
     for (const std::string &held : items("FAKECHIP_HELD")) {
         const std::size_t colon = held.find(':');

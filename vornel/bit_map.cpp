@@ -1,0 +1,84 @@
+#include "bit_map.h"
+
+#include <cctype>
+
+namespace vornel {
+namespace {
+
+std::string trim(const std::string &s)
+{
+    std::size_t b = 0;
+    std::size_t e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b])) != 0)
+        ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])) != 0)
+        --e;
+    return s.substr(b, e - b);
+}
+
+// Decimal digits only, no sign, at most kMaxNumber.
+bool parse_number(const std::string &s, std::uint32_t &value)
+{
+    if (s.empty() || s.size() > 5)
+        return false;
+    std::uint32_t v = 0;
+    for (const char c : s) {
+        if (std::isdigit(static_cast<unsigned char>(c)) == 0)
+            return false;
+        v = v * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    if (v > kMaxNumber)
+        return false;
+    value = v;
+    return true;
+}
+
+} // namespace
+
+std::string parse_bit_map(const std::string &text, BitMap &map)
+{
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos)
+        return "'" + text + "': expected <name>:<list>, as in gpiochip0:0-15,20";
+    BitMap parsed;
+    parsed.where = trim(text.substr(0, colon));
+    if (parsed.where.empty())
+        return "'" + text + "': nothing named before ':'";
+
+    const std::string list = text.substr(colon + 1);
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = list.find(',', start);
+        const std::string item = trim(
+            list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        const std::size_t dash = item.find('-');
+        std::uint32_t first = 0;
+        std::uint32_t last = 0;
+        const bool ok = dash == std::string::npos
+                            ? parse_number(item, first) && parse_number(item, last)
+                            : parse_number(trim(item.substr(0, dash)), first) &&
+                                  parse_number(trim(item.substr(dash + 1)), last);
+        if (!ok)
+            return "'" + text + "': '" + item + "' is not a number 0-65535 or a range such as 0-15";
+        // A range may run downwards: 7-0 puts 7 on bit 0.
+        const int step = first <= last ? 1 : -1;
+        for (std::uint32_t n = first;; n = static_cast<std::uint32_t>(static_cast<int>(n) + step)) {
+            if (parsed.numbers.size() == kMaxBits)
+                return "'" + text + "': more than " + std::to_string(kMaxBits) + " bits";
+            for (const std::uint32_t seen : parsed.numbers) {
+                if (seen == n)
+                    return "'" + text + "': " + std::to_string(n) + " is named twice";
+            }
+            parsed.numbers.push_back(n);
+            if (n == last)
+                break;
+        }
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    map = parsed;
+    return {};
+}
+
+} // namespace vornel

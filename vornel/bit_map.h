@@ -1,0 +1,29 @@
+// Which numbered lines or addresses carry the bits of a 32-bit word, as a
+// user writes it in a setting: "<where>:<list>", e.g. "gpiochip0:0-15,20"
+// for lines of a GPIO chip or "coils:16-31" for Modbus coils.
+#ifndef VORNEL_BIT_MAP_H
+#define VORNEL_BIT_MAP_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vornel {
+
+struct BitMap {
+    std::string where;                  // a chip, a Modbus table
+    std::vector<std::uint32_t> numbers; // bit i of the word is numbers[i]
+};
+
+constexpr std::size_t kMaxBits = 32;
+constexpr std::uint32_t kMaxNumber = 65535;
+
+// Parses @text into @map: numbers and ranges 0-65535 separated by commas,
+// a range may run downwards, at most 32 numbers, none twice. Returns an
+// empty string on success, otherwise what is wrong with @text; @map is
+// then left as it was.
+std::string parse_bit_map(const std::string &text, BitMap &map);
+
+} // namespace vornel
+
+#endif

@@ -1,0 +1,23 @@
+// The simulated board: a loopback plug on every line, so each input reads
+// the output of the same number (0 before the first write).
+#ifndef VORNEL_LOOPBACK_BOARD_H
+#define VORNEL_LOOPBACK_BOARD_H
+
+#include "io_board.h"
+
+namespace vornel {
+
+class LoopbackBoard final : public IoBoard {
+  public:
+    std::string open(const Settings &settings) override;
+    int write(std::uint32_t pattern, std::string &reason) override;
+    std::uint32_t read(std::string &reason) override;
+    void release() override;
+
+  private:
+    std::uint32_t last_written_ = 0;
+};
+
+} // namespace vornel
+
+#endif

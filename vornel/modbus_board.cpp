@@ -1,0 +1,459 @@
+#include "modbus_board.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include <modbus.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace vornel {
+namespace {
+
+// The speeds libmodbus sets on Linux; any other would silently be 9600.
+constexpr int kBauds[] = {110,    300,    600,     1200,    2400,    4800,    9600,    19200,
+                          38400,  57600,  115200,  230400,  460800,  500000,  576000,  921600,
+                          1000000, 1152000, 1500000, 2500000, 3000000, 3500000, 4000000};
+
+// Decimal digits only, within [low, high].
+bool parse_int(const std::string &s, int low, int high, int &value)
+{
+    if (s.empty() || s.size() > 9)
+        return false;
+    int v = 0;
+    for (const char c : s) {
+        if (std::isdigit(static_cast<unsigned char>(c)) == 0)
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    if (v < low || v > high)
+        return false;
+    value = v;
+    return true;
+}
+
+bool printable(const std::string &s)
+{
+    return std::all_of(s.begin(), s.end(), [](char c) {
+        return std::isgraph(static_cast<unsigned char>(c)) != 0;
+    });
+}
+
+// "<host>[:<port>]", an IPv6 address in brackets.
+std::string parse_host(const std::string &text, ModbusConfig &c)
+{
+    const std::string name = "VORNEL_BOARD1_MODBUS='" + text + "': ";
+    std::string host;
+    std::string port = "502";
+    if (text[0] == '[') {
+        const std::size_t close = text.find(']');
+        if (close == std::string::npos)
+            return name + "no ']' after the IPv6 address";
+        host = text.substr(1, close - 1);
+        const std::string rest = text.substr(close + 1);
+        if (!rest.empty() && rest[0] != ':')
+            return name + "expected :<port> after ']'";
+        if (!rest.empty())
+            port = rest.substr(1);
+    } else {
+        const std::size_t colon = text.find(':');
+        if (colon != std::string::npos && text.find(':', colon + 1) != std::string::npos)
+            return name + "write an IPv6 address in brackets, as in [fd00::5]:1502";
+        host = text.substr(0, colon);
+        if (colon != std::string::npos)
+            port = text.substr(colon + 1);
+    }
+    if (host.empty())
+        return name + "no host named";
+    if (!printable(host) || host.size() > 253)
+        return name + "not a host name or address";
+    int number = 0;
+    if (!parse_int(port, 1, 65535, number))
+        return name + "'" + port + "' is not a port 1-65535";
+    c.host = host;
+    c.port = std::to_string(number);
+    return {};
+}
+
+// "<baud>[,<data bits><parity><stop bits>]", e.g. "19200,8E1".
+std::string parse_serial(const std::string &text, ModbusConfig &c)
+{
+    const std::string name = "VORNEL_BOARD1_SERIAL='" + text + "': ";
+    const std::size_t comma = text.find(',');
+    const std::string baud = text.substr(0, comma);
+    int b = 0;
+    if (!parse_int(baud, 1, 4000000, b) || std::find(std::begin(kBauds), std::end(kBauds), b) ==
+                                                std::end(kBauds))
+        return name + "'" + baud + "' is not a baud rate a serial port takes (9600, 19200, 115200...)";
+    if (comma != std::string::npos) {
+        const std::string f = text.substr(comma + 1);
+        const char parity = f.size() == 3 ? static_cast<char>(std::toupper(f[1])) : '?';
+        if (f.size() != 3 || f[0] < '5' || f[0] > '8' || (f[2] != '1' && f[2] != '2') ||
+            (parity != 'N' && parity != 'E' && parity != 'O'))
+            return name + "'" + f + "' is not a framing such as 8N1 (data bits 5-8, parity N, E " +
+                   "or O, stop bits 1 or 2)";
+        c.data_bits = f[0] - '0';
+        c.parity = parity;
+        c.stop_bits = f[2] - '0';
+    }
+    c.baud = b;
+    return {};
+}
+
+std::string parse_table(const char *name, const std::string &text, bool coils_only,
+                        BitMap &map, bool &coils)
+{
+    const std::string usage = coils_only ? "coils:<addresses>" : "inputs:<addresses> or coils:<addresses>";
+    const std::string reason = parse_bit_map(text, map);
+    if (!reason.empty())
+        return std::string(name) + ": " + reason;
+    coils = map.where == "coils";
+    if (!coils && (coils_only || map.where != "inputs"))
+        return std::string(name) + "='" + text + "': expected " + usage;
+    return {};
+}
+
+// The mapped addresses in runs of adjacent ones, each with its bits.
+std::vector<std::pair<int, int>> sorted_addresses(const BitMap &map)
+{
+    std::vector<std::pair<int, int>> a; // address, bit
+    for (std::size_t i = 0; i < map.numbers.size(); ++i)
+        a.emplace_back(static_cast<int>(map.numbers[i]), static_cast<int>(i));
+    std::sort(a.begin(), a.end());
+    return a;
+}
+
+std::string range(int start, int count)
+{
+    return count == 1 ? std::to_string(start)
+                      : std::to_string(start) + "-" + std::to_string(start + count - 1);
+}
+
+bool is_exception(int err)
+{
+    return err >= EMBXILFUN && err <= EMBXGTAR;
+}
+
+} // namespace
+
+std::string parse_modbus_config(const Settings &settings, ModbusConfig &config)
+{
+    ModbusConfig c;
+    const std::string target = settings("VORNEL_BOARD1_MODBUS");
+    const std::string serial = settings("VORNEL_BOARD1_SERIAL");
+    if (target.empty())
+        return "VORNEL_BOARD1=modbus: name the module in VORNEL_BOARD1_MODBUS, as <host>[:<port>] "
+               "or /dev/<serial port>";
+    std::string reason;
+    if (target[0] == '/') {
+        c.serial = true;
+        c.device = target;
+        if (!serial.empty())
+            reason = parse_serial(serial, c);
+    } else if (!serial.empty()) {
+        reason = "VORNEL_BOARD1_SERIAL is for a serial port (VORNEL_BOARD1_MODBUS=/dev/...), "
+                 "not for Modbus TCP";
+    } else {
+        reason = parse_host(target, c);
+    }
+    if (!reason.empty())
+        return reason;
+
+    const std::string unit = settings("VORNEL_BOARD1_UNIT");
+    if (!unit.empty() &&
+        (!parse_int(unit, 0, 255, c.unit) || (c.unit > 247 && (c.serial || c.unit != 255))))
+        return "VORNEL_BOARD1_UNIT='" + unit + "': use a unit id 0-247" +
+               (c.serial ? "" : ", or 255");
+    const std::string timeout = settings("VORNEL_BOARD1_TIMEOUT_MS");
+    if (!timeout.empty() && !parse_int(timeout, 50, 10000, c.timeout_ms))
+        return "VORNEL_BOARD1_TIMEOUT_MS='" + timeout + "': use 50-10000 milliseconds";
+
+    const std::string outputs = settings("VORNEL_BOARD1_DO");
+    const std::string inputs = settings("VORNEL_BOARD1_DI");
+    if (outputs.empty() && inputs.empty())
+        return "VORNEL_BOARD1_MODBUS: name the coils in VORNEL_BOARD1_DO or the inputs in "
+               "VORNEL_BOARD1_DI";
+    bool coils = true;
+    if (!outputs.empty())
+        reason = parse_table("VORNEL_BOARD1_DO", outputs, true, c.outputs, coils);
+    if (reason.empty() && !inputs.empty())
+        reason = parse_table("VORNEL_BOARD1_DI", inputs, false, c.inputs, c.inputs_are_coils);
+    if (!reason.empty())
+        return reason;
+    config = c;
+    return {};
+}
+
+std::string ModbusBoard::open(const Settings &settings)
+{
+    release();
+    ModbusConfig config;
+    const std::string reason = parse_modbus_config(settings, config);
+    return reason.empty() ? open_config(config) : reason;
+}
+
+std::string ModbusBoard::open_config(const ModbusConfig &config)
+{
+    release();
+    config_ = config;
+    for (int table = 0; table < 2; ++table) {
+        std::vector<Run> &runs = table == 0 ? output_runs_ : input_runs_;
+        int previous = -2;
+        for (const auto &[address, bit] : sorted_addresses(table == 0 ? config.outputs
+                                                                      : config.inputs)) {
+            if (address != previous + 1) {
+                runs.emplace_back();
+                runs.back().start = address;
+            }
+            Run &run = runs.back();
+            run.bit[run.count++] = static_cast<unsigned>(bit);
+            previous = address;
+        }
+    }
+
+    std::string reason;
+    if (config.serial) {
+        where_ = config.device;
+        ctx_ = modbus_new_rtu(config.device.c_str(), config.baud, config.parity, config.data_bits,
+                              config.stop_bits);
+    } else {
+        where_ = (config.host.find(':') != std::string::npos ? "[" + config.host + "]"
+                                                             : config.host) +
+                 ":" + config.port;
+        // The name is looked up once: a reconnect then never waits for it.
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_NUMERICSERV;
+        addrinfo *list = nullptr;
+        const int rc = getaddrinfo(config.host.c_str(), config.port.c_str(), &hints, &list);
+        if (rc != 0) {
+            release();
+            return config.host + ": " + (rc == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(rc));
+        }
+        for (const addrinfo *a = list; a != nullptr; a = a->ai_next) {
+            sockaddr_storage address{};
+            std::memcpy(&address, a->ai_addr, std::min<std::size_t>(a->ai_addrlen, sizeof address));
+            addresses_.push_back(address);
+            address_lengths_.push_back(a->ai_addrlen);
+        }
+        freeaddrinfo(list);
+        // libmodbus frames the messages; the socket is ours (see connect_tcp).
+        ctx_ = modbus_new_tcp(nullptr, MODBUS_TCP_DEFAULT_PORT);
+    }
+    if (ctx_ == nullptr || modbus_set_slave(ctx_, config.unit) != 0 ||
+        modbus_set_byte_timeout(ctx_, 0, 0) != 0) {
+        reason = where_ + ": " + std::strerror(errno);
+        release();
+        return reason;
+    }
+
+    // Prove the mapping without changing an output: read it all once.
+    const Clock::time_point end = deadline();
+    std::uint32_t word = 0;
+    if (connect(end, reason) == 0 && read_runs(output_runs_, true, end, word, reason) &&
+        read_runs(input_runs_, config.inputs_are_coils, end, word, reason))
+        return {};
+    if (reason.find("no reply") != std::string::npos)
+        reason += " (a wrong unit id looks like this too)";
+    release();
+    return reason;
+}
+
+ModbusBoard::Clock::time_point ModbusBoard::deadline() const
+{
+    // Each call may connect once and then wait for its replies.
+    return Clock::now() + std::chrono::milliseconds(2 * config_.timeout_ms);
+}
+
+int ModbusBoard::connect(Clock::time_point deadline, std::string &reason)
+{
+    if (connected_)
+        return 0;
+    if (!config_.serial)
+        return connect_tcp(deadline, reason);
+    if (modbus_connect(ctx_) != 0) {
+        const int err = errno;
+        reason = where_ + ": " + std::strerror(err);
+        return err;
+    }
+    // Nothing that came before this connection is an answer to it.
+    modbus_flush(ctx_);
+    connected_ = true;
+    return 0;
+}
+
+int ModbusBoard::connect_tcp(Clock::time_point deadline, std::string &reason)
+{
+    int err = ETIMEDOUT;
+    for (std::size_t i = 0; i < addresses_.size(); ++i) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - Clock::now());
+        if (left.count() <= 0)
+            break;
+        const auto &address = reinterpret_cast<const sockaddr &>(addresses_[i]);
+        const int fd = socket(address.sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            err = errno;
+            continue;
+        }
+        const int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        err = 0;
+        if (::connect(fd, &address, address_lengths_[i]) != 0) {
+            err = errno;
+            if (err == EINPROGRESS) {
+                // Bounded by the timeout and by what is left of the call.
+                const auto end = std::min(deadline, Clock::now() + std::chrono::milliseconds(
+                                                                       config_.timeout_ms));
+                pollfd p{fd, POLLOUT, 0};
+                int rc = 0;
+                do {
+                    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        end - Clock::now());
+                    rc = poll(&p, 1, static_cast<int>(std::max<long long>(wait.count(), 0)));
+                } while (rc < 0 && errno == EINTR);
+                socklen_t length = sizeof err;
+                if (rc == 0)
+                    err = ETIMEDOUT;
+                else if (rc < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &length) != 0)
+                    err = errno;
+            }
+        }
+        if (err == 0) {
+            modbus_set_socket(ctx_, fd);
+            connected_ = true;
+            return 0;
+        }
+        ::close(fd);
+    }
+    reason = err == ETIMEDOUT ? "no answer from " + where_ + " within " +
+                                    std::to_string(config_.timeout_ms) + " ms"
+                              : where_ + ": " + std::strerror(err);
+    return err;
+}
+
+bool ModbusBoard::set_timeout(Clock::time_point deadline, std::string &reason)
+{
+    const auto left =
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+    if (left < 1000) {
+        reason = where_ + ": gave up after " + std::to_string(2 * config_.timeout_ms) +
+                 " ms for one call";
+        return false;
+    }
+    const long long us = std::min<long long>(left, config_.timeout_ms * 1000LL);
+    modbus_set_response_timeout(ctx_, static_cast<std::uint32_t>(us / 1000000),
+                                static_cast<std::uint32_t>(us % 1000000));
+    return true;
+}
+
+bool ModbusBoard::read_runs(const std::vector<Run> &runs, bool coils, Clock::time_point deadline,
+                            std::uint32_t &word, std::string &reason)
+{
+    bool ok = true;
+    for (const Run &run : runs) {
+        if (!set_timeout(deadline, reason))
+            return false;
+        const int rc = coils ? modbus_read_bits(ctx_, run.start, run.count, values_)
+                             : modbus_read_input_bits(ctx_, run.start, run.count, values_);
+        if (rc != run.count) {
+            failed(coils ? "reading coils" : "reading inputs", run, rc < 0 ? errno : EMBBADDATA,
+                   reason);
+            ok = false;
+            if (!connected_)
+                return false;
+            continue;
+        }
+        for (int k = 0; k < run.count; ++k) {
+            if (values_[k] != 0)
+                word |= std::uint32_t{1} << run.bit[k];
+        }
+    }
+    return ok;
+}
+
+int ModbusBoard::write(std::uint32_t pattern, std::string &reason)
+{
+    if (ctx_ == nullptr) {
+        reason = "the Modbus board is not open";
+        return -EBADF;
+    }
+    if (output_runs_.empty())
+        return 0;
+    const Clock::time_point end = deadline();
+    const int err = connect(end, reason);
+    if (err != 0)
+        return -err;
+    int result = 0;
+    for (const Run &run : output_runs_) {
+        for (int k = 0; k < run.count; ++k)
+            values_[k] = static_cast<std::uint8_t>(pattern >> run.bit[k] & 1U);
+        if (!set_timeout(end, reason))
+            return -ETIMEDOUT;
+        const int rc = modbus_write_bits(ctx_, run.start, run.count, values_);
+        if (rc != run.count) {
+            const int err = rc < 0 ? errno : EMBBADDATA;
+            failed("writing coils", run, err, reason);
+            if (result == 0)
+                result = -err;
+            if (!connected_)
+                break;
+        }
+    }
+    return result;
+}
+
+std::uint32_t ModbusBoard::read(std::string &reason)
+{
+    std::uint32_t word = 0;
+    if (ctx_ == nullptr || input_runs_.empty())
+        return 0;
+    const Clock::time_point end = deadline();
+    if (connect(end, reason) == 0)
+        read_runs(input_runs_, config_.inputs_are_coils, end, word, reason);
+    return word;
+}
+
+void ModbusBoard::failed(const char *what, const Run &run, int err, std::string &reason)
+{
+    // A reply that came late, broke off or did not fit must never be taken
+    // for the answer to a later request: start afresh with the next call.
+    if (!is_exception(err))
+        drop();
+    if (!reason.empty())
+        return;
+    const std::string why = err == ETIMEDOUT ? "no reply within " +
+                                                   std::to_string(config_.timeout_ms) + " ms"
+                                             : modbus_strerror(err);
+    reason = where_ + " unit " + std::to_string(config_.unit) + ": " + what + " " +
+             range(run.start, run.count) + ": " + why;
+}
+
+void ModbusBoard::drop()
+{
+    if (connected_)
+        modbus_close(ctx_);
+    connected_ = false;
+}
+
+void ModbusBoard::release()
+{
+    drop();
+    if (ctx_ != nullptr)
+        modbus_free(ctx_);
+    ctx_ = nullptr;
+    addresses_.clear();
+    address_lengths_.clear();
+    output_runs_.clear();
+    input_runs_.clear();
+    where_.clear();
+}
+
+} // namespace vornel
