@@ -44,6 +44,7 @@ class Process {
     void write_input(const std::string &bytes) const;
     void close_input();
     void kill() noexcept;
+    [[nodiscard]] pid_t pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;

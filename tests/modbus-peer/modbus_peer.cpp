@@ -1,0 +1,282 @@
+// modbus-peer: a Modbus module for tests, on libmodbus's server side,
+// wired as a loopback (writing coil k sets discrete input k), with faults
+// that a test switches on and off while it runs.
+//
+//   modbus-peer --tcp <address> [--port <n>] [--unit <n>] [--bits <n>]
+//   modbus-peer --rtu [--unit <n>] [--bits <n>]
+//
+// Tells on standard output, one line each, flushed:
+//   port <n> | pty <path>          where it serves, once at the start
+//   connected | disconnected       a TCP client came or went
+//   request <unit> <function> <address> <count>
+//   ok                             a command was taken
+// Takes commands on standard input, one per line:
+//   silent                 read requests and never answer
+//   answer                 answer again, on time, in one piece
+//   late <ms> [<n>]        the next n replies (default: all) <ms> late
+//   trickle <ms>           every reply a byte at a time, <ms> apart
+//   exception <code> [<n>] the next n requests (default 1) get an exception
+// It ends when its standard input ends.
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <modbus.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+struct Faults {
+    bool silent = false;
+    int late_ms = 0;
+    int late_left = -1; // replies still to delay; -1: all
+    int trickle_ms = 0;
+    int exception = 0;
+    int exception_left = 0;
+};
+
+void tell(const std::string &line)
+{
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+[[noreturn]] void die(const std::string &what)
+{
+    std::fprintf(stderr, "modbus-peer: %s: %s\n", what.c_str(), std::strerror(errno));
+    std::exit(1);
+}
+
+void pause_ms(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Sends @reply to @fd with the delays the faults ask for.
+void deliver(int fd, const std::vector<std::uint8_t> &reply, Faults &faults)
+{
+    if (faults.late_ms > 0 && faults.late_left != 0) {
+        pause_ms(faults.late_ms);
+        if (faults.late_left > 0)
+            --faults.late_left;
+    }
+    if (faults.trickle_ms > 0) {
+        for (std::size_t i = 0; i < reply.size(); ++i) {
+            if (i > 0)
+                pause_ms(faults.trickle_ms);
+            if (write(fd, &reply[i], 1) != 1)
+                return; // the client went away: nothing to do
+        }
+        return;
+    }
+    if (write(fd, reply.data(), reply.size()) < 0)
+        return;
+}
+
+// The reply libmodbus makes to @request, written into a socket pair
+// rather than to the client, so that it can be sent late or in pieces.
+std::vector<std::uint8_t> capture(modbus_t *ctx, int fd, bool exception, int code,
+                                  const std::uint8_t *request, int length,
+                                  modbus_mapping_t *mapping)
+{
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+        die("socketpair");
+    modbus_set_socket(ctx, pair[0]);
+    if (exception)
+        modbus_reply_exception(ctx, request, static_cast<unsigned>(code));
+    else
+        modbus_reply(ctx, request, length, mapping);
+    modbus_set_socket(ctx, fd);
+    close(pair[0]);
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t buf[MODBUS_MAX_ADU_LENGTH + 8];
+    ssize_t n = 0;
+    while ((n = read(pair[1], buf, sizeof buf)) > 0)
+        bytes.insert(bytes.end(), buf, buf + n);
+    close(pair[1]);
+    return bytes;
+}
+
+void command(const std::string &line, Faults &faults)
+{
+    std::istringstream in(line);
+    std::string verb;
+    in >> verb;
+    if (verb == "silent") {
+        faults.silent = true;
+    } else if (verb == "answer") {
+        faults = Faults{};
+    } else if (verb == "late") {
+        in >> faults.late_ms;
+        if (!(in >> faults.late_left))
+            faults.late_left = -1;
+    } else if (verb == "trickle") {
+        in >> faults.trickle_ms;
+    } else if (verb == "exception") {
+        in >> faults.exception;
+        if (!(in >> faults.exception_left))
+            faults.exception_left = 1;
+    } else {
+        tell("unknown command: " + line);
+        return;
+    }
+    tell("ok");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::string address;
+    std::string port = "0";
+    bool rtu = false;
+    int unit = 1;
+    int bits = 64;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const char *next = i + 1 < argc ? argv[i + 1] : "";
+        if (a == "--tcp")
+            address = next, ++i;
+        else if (a == "--port")
+            port = next, ++i;
+        else if (a == "--unit")
+            unit = std::atoi(next), ++i;
+        else if (a == "--bits")
+            bits = std::atoi(next), ++i;
+        else if (a == "--rtu")
+            rtu = true;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+
+    modbus_mapping_t *mapping = modbus_mapping_new(bits, bits, 0, 0);
+    if (mapping == nullptr)
+        die("modbus_mapping_new");
+
+    modbus_t *ctx = nullptr;
+    int server = -1; // listening socket, or the pty's master side
+    if (rtu) {
+        server = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (server < 0 || grantpt(server) != 0 || unlockpt(server) != 0)
+            die("posix_openpt");
+        const std::string path = ptsname(server);
+        // Hold the other side open, raw, so the line neither echoes nor
+        // hangs up while the client is away.
+        const int side = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios t{};
+        if (side < 0 || tcgetattr(side, &t) != 0)
+            die(path);
+        cfmakeraw(&t);
+        tcsetattr(side, TCSANOW, &t);
+        ctx = modbus_new_rtu(path.c_str(), 9600, 'N', 8, 1);
+        if (ctx == nullptr)
+            die("modbus_new_rtu");
+        modbus_set_socket(ctx, server);
+        tell("pty " + path);
+    } else {
+        ctx = modbus_new_tcp_pi(address.c_str(), port.c_str());
+        if (ctx == nullptr || (server = modbus_tcp_pi_listen(ctx, 4)) < 0)
+            die("listening on " + address + " port " + port);
+        sockaddr_storage bound{};
+        socklen_t length = sizeof bound;
+        getsockname(server, reinterpret_cast<sockaddr *>(&bound), &length);
+        const auto *in4 = reinterpret_cast<const sockaddr_in *>(&bound);
+        const auto *in6 = reinterpret_cast<const sockaddr_in6 *>(&bound);
+        tell("port " + std::to_string(ntohs(bound.ss_family == AF_INET6 ? in6->sin6_port
+                                                                        : in4->sin_port)));
+    }
+    modbus_set_slave(ctx, unit);
+    const int header = modbus_get_header_length(ctx);
+
+    Faults faults;
+    std::vector<int> clients;
+    std::string input;
+    std::uint8_t request[MODBUS_MAX_ADU_LENGTH];
+    for (;;) {
+        std::vector<pollfd> fds{{STDIN_FILENO, POLLIN, 0}, {server, POLLIN, 0}};
+        for (const int c : clients)
+            fds.push_back({c, POLLIN, 0});
+        if (poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            die("poll");
+        }
+        if (fds[0].revents != 0) {
+            char buf[256];
+            const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            input.append(buf, static_cast<std::size_t>(n));
+            for (std::size_t eol; (eol = input.find('\n')) != std::string::npos;) {
+                command(input.substr(0, eol), faults);
+                input.erase(0, eol + 1);
+            }
+        }
+
+        std::vector<int> ready;
+        if (!rtu && (fds[1].revents & POLLIN) != 0) {
+            int s = server;
+            const int c = modbus_tcp_pi_accept(ctx, &s);
+            if (c >= 0) {
+                clients.push_back(c);
+                tell("connected");
+            }
+        } else if (rtu && (fds[1].revents & POLLIN) != 0) {
+            ready.push_back(server);
+        }
+        for (std::size_t i = 2; i < fds.size(); ++i) {
+            if (fds[i].revents != 0)
+                ready.push_back(fds[i].fd);
+        }
+
+        for (const int fd : ready) {
+            modbus_set_socket(ctx, fd);
+            const int rc = modbus_receive(ctx, request);
+            if (rc <= 0) {
+                if (!rtu && rc < 0) {
+                    close(fd);
+                    clients.erase(std::find(clients.begin(), clients.end(), fd));
+                    tell("disconnected");
+                }
+                continue;
+            }
+            const int u = request[header - 1];
+            const int function = request[header];
+            const int start = request[header + 1] << 8 | request[header + 2];
+            const int count = request[header + 3] << 8 | request[header + 4];
+            tell("request " + std::to_string(u) + " " + std::to_string(function) + " " +
+                 std::to_string(start) + " " + std::to_string(count));
+            if (faults.silent || u != unit)
+                continue;
+            const bool exception = faults.exception_left > 0;
+            if (exception)
+                --faults.exception_left;
+            const std::vector<std::uint8_t> reply =
+                capture(ctx, fd, exception, faults.exception, request, rc, mapping);
+            // The loopback plug: every input reads its coil.
+            if (!exception && (function == MODBUS_FC_WRITE_MULTIPLE_COILS ||
+                               function == MODBUS_FC_WRITE_SINGLE_COIL))
+                std::copy(mapping->tab_bits, mapping->tab_bits + bits, mapping->tab_input_bits);
+            deliver(fd, reply, faults);
+        }
+    }
+    for (const int c : clients)
+        close(c);
+    modbus_free(ctx);
+    modbus_mapping_free(mapping);
+    return 0;
+}
