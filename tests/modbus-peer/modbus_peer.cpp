@@ -2,13 +2,13 @@
 // wired as a loopback (writing coil k sets discrete input k), with faults
 // that a test switches on and off while it runs.
 //
-//   modbus-peer --tcp <address> [--port <n>] [--unit <n>] [--bits <n>]
-//   modbus-peer --rtu [--unit <n>] [--bits <n>]
+//   modbus-peer --tcp <address> [--port <n>] [--unit <n>] [--bits <n>] [--quiet]
+//   modbus-peer --rtu [--unit <n>] [--bits <n>] [--quiet]
 //
 // Tells on standard output, one line each, flushed:
 //   port <n> | pty <path>          where it serves, once at the start
 //   connected | disconnected       a TCP client came or went
-//   request <unit> <function> <address> <count>
+//   request <unit> <function> <address> <count>    (not with --quiet)
 //   ok                             a command was taken
 // Takes commands on standard input, one per line:
 //   silent                 read requests and never answer
@@ -145,6 +145,7 @@ int main(int argc, char **argv)
     std::string address;
     std::string port = "0";
     bool rtu = false;
+    bool quiet = false; // for measuring: no word per request
     int unit = 1;
     int bits = 64;
     for (int i = 1; i < argc; ++i) {
@@ -160,6 +161,8 @@ int main(int argc, char **argv)
             bits = std::atoi(next), ++i;
         else if (a == "--rtu")
             rtu = true;
+        else if (a == "--quiet")
+            quiet = true;
     }
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -258,20 +261,28 @@ int main(int argc, char **argv)
             const int function = request[header];
             const int start = request[header + 1] << 8 | request[header + 2];
             const int count = request[header + 3] << 8 | request[header + 4];
-            tell("request " + std::to_string(u) + " " + std::to_string(function) + " " +
+            if (!quiet)
+                tell("request " + std::to_string(u) + " " + std::to_string(function) + " " +
                  std::to_string(start) + " " + std::to_string(count));
             if (faults.silent || u != unit)
                 continue;
             const bool exception = faults.exception_left > 0;
             if (exception)
                 --faults.exception_left;
-            const std::vector<std::uint8_t> reply =
-                capture(ctx, fd, exception, faults.exception, request, rc, mapping);
+            const bool delayed = faults.trickle_ms > 0 || (faults.late_ms > 0 && faults.late_left != 0);
+            std::vector<std::uint8_t> reply;
+            if (delayed)
+                reply = capture(ctx, fd, exception, faults.exception, request, rc, mapping);
+            else if (exception)
+                modbus_reply_exception(ctx, request, static_cast<unsigned>(faults.exception));
+            else
+                modbus_reply(ctx, request, rc, mapping);
             // The loopback plug: every input reads its coil.
             if (!exception && (function == MODBUS_FC_WRITE_MULTIPLE_COILS ||
                                function == MODBUS_FC_WRITE_SINGLE_COIL))
                 std::copy(mapping->tab_bits, mapping->tab_bits + bits, mapping->tab_input_bits);
-            deliver(fd, reply, faults);
+            if (delayed)
+                deliver(fd, reply, faults);
         }
     }
     for (const int c : clients)
