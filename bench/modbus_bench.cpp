@@ -3,8 +3,8 @@
 // next to the same two requests made with libmodbus alone, and the heap
 // allocations the pair makes.
 
-#include "board.h"
 #include "modbus_bench.h"
+#include "board.h"
 
 #include <algorithm>
 #include <atomic>
@@ -62,7 +62,7 @@ bool start_peer(pid_t &pid, std::string &port, int &input)
     close(out[0]);
     if (n <= 5 || std::string(line, 5) != "port ")
         return false;
-    port = std::to_string(std::atoi(line + 5));
+    port = std::to_string(std::strtol(line + 5, nullptr, 10));
     return true;
 }
 
@@ -116,7 +116,8 @@ int bench_modbus()
     setenv("VORNEL_BOARD1_MODBUS", module.c_str(), 1);
     setenv("VORNEL_BOARD1_DO", "coils:0-31", 1);
     setenv("VORNEL_BOARD1_DI", "inputs:0-31", 1);
-    modbus_t *bare = modbus_new_tcp("127.0.0.1", std::atoi(port.c_str()));
+    modbus_t *bare =
+        modbus_new_tcp("127.0.0.1", static_cast<int>(std::strtol(port.c_str(), nullptr, 10)));
     if (Kestor_OpenDevice(1) != 0 || bare == nullptr || modbus_set_slave(bare, 1) != 0 ||
         modbus_connect(bare) != 0) {
         std::fprintf(stderr, "dio-bench: cannot reach the peer at %s\n", module.c_str());
@@ -129,8 +130,8 @@ int bench_modbus()
         std::fprintf(stderr, "dio-bench: allocations are not being counted\n");
         return 1;
     }
-    const int rounds = 10;
-    const int pairs = 2000;
+    const std::size_t rounds = 10;
+    const std::size_t pairs = 2000;
     Figures board;
     Figures plain;
     board.ns.reserve(rounds * pairs);
@@ -140,11 +141,11 @@ int bench_modbus()
     std::uint32_t pattern = 0x55555555;
     bool right = true;
     unsigned long allocated = 0;
-    for (int round = 0; round <= rounds; ++round) {
+    for (std::size_t round = 0; round <= rounds; ++round) {
         const bool warmup = round == 0;
         // The two alternate in rounds, so that both see the same machine.
         const unsigned long before = allocations.load();
-        for (int i = 0; i < pairs; ++i) {
+        for (std::size_t i = 0; i < pairs; ++i) {
             const auto t = Clock::now();
             Kestor_DOAll(1, pattern);
             right = right && Kestor_DIAll(1) == pattern;
@@ -155,7 +156,7 @@ int bench_modbus()
         }
         if (!warmup)
             allocated += allocations.load() - before;
-        for (int i = 0; i < pairs; ++i) {
+        for (std::size_t i = 0; i < pairs; ++i) {
             for (int k = 0; k < 32; ++k)
                 coils[k] = static_cast<std::uint8_t>(pattern >> k & 1U);
             const auto t = Clock::now();
@@ -172,8 +173,8 @@ int bench_modbus()
     close(peer_input);
     waitpid(peer, nullptr, 0);
 
-    const double n = static_cast<double>(rounds) * pairs;
-    std::printf("Modbus TCP on loopback, write 32 coils + read 32 inputs (%d pairs each):\n",
+    const auto n = static_cast<double>(rounds * pairs);
+    std::printf("Modbus TCP on loopback, write 32 coils + read 32 inputs (%zu pairs each):\n",
                 rounds * pairs);
     std::printf("  Kestor_DOAll + Kestor_DIAll:  median %8.1f us, worst %8.1f us\n",
                 board.median() / 1e3, board.worst() / 1e3);

@@ -1,10 +1,10 @@
 // The GPIO board against fake chips that keep the kernel's rules, and the
 // real program on the stand-in library with fake chips behind it.
 
+#include "bit_map.h"
 #include "fake_chip.h"
 #include "gpio_board.h"
 #include "harness.h"
-#include "bit_map.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,8 @@
 
 using namespace std::chrono_literals;
 using fakechip::FakeChips;
-using vornel::GpioBoard;
 using vornel::BitMap;
+using vornel::GpioBoard;
 
 namespace {
 
@@ -57,8 +57,8 @@ TEST(BitMap, MalformedSettingsAreRejected)
     for (const char *text :
          {"", "gpiochip0", ":0-3", "gpiochip0:", "gpiochip0:1-", "gpiochip0:-1", "gpiochip0:a",
           "gpiochip0:1,,2", "gpiochip0:0-32", "gpiochip0:4294967297", "gpiochip0:99999999999999",
-          "gpiochip0:0-65535", "gpiochip0:1-2-3", "gpiochip0:+1", "gpiochip0:0x10",
-          "coils:65536", "gpiochip0:1,2,1", "coils:3-5,4"}) {
+          "gpiochip0:0-65535", "gpiochip0:1-2-3", "gpiochip0:+1", "gpiochip0:0x10", "coils:65536",
+          "gpiochip0:1,2,1", "coils:3-5,4"}) {
         BitMap map{"untouched", {}};
         EXPECT_NE(vornel::parse_bit_map(text, map), "") << text;
         EXPECT_EQ(map.where, "untouched") << text;
@@ -79,7 +79,8 @@ struct Gpio : testing::Test {
 
 TEST_F(Gpio, FullMappingOnOneChipIsOneRequest)
 {
-    ASSERT_EQ(board.open_lines(lines("gpiochip0:0-31"), lines("gpiochip0:32-63"), "dio-exerciser"), "");
+    ASSERT_EQ(board.open_lines(lines("gpiochip0:0-31"), lines("gpiochip0:32-63"), "dio-exerciser"),
+              "");
     ASSERT_EQ(chips.requests.size(), 1U);
     const gpio_v2_line_request &req = chips.requests[0];
     std::vector<std::uint32_t> want(64);
@@ -130,8 +131,7 @@ TEST_F(Gpio, SparseMappingOverTwoChips)
 TEST_F(Gpio, TwoSpellingsOfOneChipAreOneRequest)
 {
     chips.alias("/dev/gpio/by-name/io", "gpiochip0");
-    ASSERT_EQ(board.open_lines(lines("gpiochip0:0-3"), lines("/dev/gpio/by-name/io:4-7"), "x"),
-              "");
+    ASSERT_EQ(board.open_lines(lines("gpiochip0:0-3"), lines("/dev/gpio/by-name/io:4-7"), "x"), "");
     ASSERT_EQ(chips.requests.size(), 1U);
     EXPECT_EQ(offsets_of(chips.requests[0]), (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 6, 7}));
     EXPECT_EQ(board.open_lines(lines("/dev/gpio/by-name/io:2"), lines("gpiochip0:2"), "x"),
@@ -144,7 +144,8 @@ TEST_F(Gpio, OnlyOutputsOrOnlyInputs)
     ASSERT_EQ(board.open_lines(lines("gpiochip1:0-15"), {}, "x"), "");
     EXPECT_EQ(board.read(reason), 0U);
     EXPECT_EQ(calls_of(chips, GPIO_V2_LINE_GET_VALUES_IOCTL), 0U);
-    ASSERT_EQ(board.open_lines({}, lines("gpiochip1:0-15"), "x"), "") << "reopening frees the lines";
+    ASSERT_EQ(board.open_lines({}, lines("gpiochip1:0-15"), "x"), "")
+        << "reopening frees the lines";
     EXPECT_EQ(board.write(0xffffffffU, reason), 0);
     EXPECT_EQ(calls_of(chips, GPIO_V2_LINE_SET_VALUES_IOCTL), 0U);
     EXPECT_EQ(chips.requested_lines(), 16U);

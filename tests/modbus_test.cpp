@@ -76,7 +76,7 @@ class Peer {
     harness::Process p_;
 };
 
-harness::Env env_for(const std::string &module, harness::Env extra)
+harness::Env env_for(const std::string &module, const harness::Env &extra)
 {
     harness::Env env{{"LD_LIBRARY_PATH", ""},
                      {"LD_PRELOAD", FAST_WAIT},
@@ -99,10 +99,10 @@ harness::Env env_for(const std::string &module, harness::Env extra)
     return env;
 }
 
-harness::Process exerciser(const std::string &module, harness::Env extra = {})
+harness::Process exerciser(const std::string &module, const harness::Env &extra = {})
 {
     return harness::Process(
-        {DIO_EXERCISER, {}, env_for(module, std::move(extra)), Input::Closed, Output::Pipe});
+        {DIO_EXERCISER, {}, env_for(module, extra), Input::Closed, Output::Pipe});
 }
 
 std::string report(std::uint32_t pattern, std::uint32_t input)
@@ -117,8 +117,8 @@ int sockets_of(pid_t pid)
 {
     int n = 0;
     std::error_code ec;
-    for (const auto &fd : std::filesystem::directory_iterator(
-             "/proc/" + std::to_string(pid) + "/fd", ec)) {
+    for (const auto &fd :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
         const auto target = std::filesystem::read_symlink(fd.path(), ec);
         n += target.string().rfind("socket:", 0) == 0 ? 1 : 0;
     }
@@ -133,8 +133,8 @@ std::string closed_port()
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof a;
-    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    getsockname(s, reinterpret_cast<sockaddr *>(&a), &length);
+    EXPECT_EQ(bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    EXPECT_EQ(getsockname(s, reinterpret_cast<sockaddr *>(&a), &length), 0);
     close(s);
     return std::to_string(ntohs(a.sin_port));
 }
@@ -191,7 +191,7 @@ TEST(ModbusLoopback, OverTcpAndRtu)
         const bool rtu = std::string(link) == "rtu";
         Peer peer(rtu ? std::vector<std::string>{"--rtu"}
                       : std::vector<std::string>{"--tcp", link});
-        const std::string module = rtu ? peer.pty
+        const std::string module = rtu            ? peer.pty
                                    : *link == ':' ? "[::1]:" + peer.port
                                                   : std::string(link) + ":" + peer.port;
         // Over RTU the inputs are the coils read back: a check with no wiring.
@@ -222,9 +222,9 @@ TEST(ModbusLoopback, SparseAndDownwardMappingWritesOnlyItsCoils)
 {
     Peer peer({"--tcp", "127.0.0.1"});
     // Bits 0-7 on coils 7..0, bit 8 on coil 16, bits 9-10 on coils 18-19.
-    harness::Process p = exerciser("127.0.0.1:" + peer.port,
-                                   {{"VORNEL_BOARD1_DO", "coils:7-0,16,18-19"},
-                                    {"VORNEL_BOARD1_DI", "inputs:7-0,16,18-19"}});
+    harness::Process p =
+        exerciser("127.0.0.1:" + peer.port, {{"VORNEL_BOARD1_DO", "coils:7-0,16,18-19"},
+                                             {"VORNEL_BOARD1_DI", "inputs:7-0,16,18-19"}});
     EXPECT_EQ(p.read_line(5s), report(0x55555555, 0x555));
     EXPECT_EQ(p.read_line(5s), report(0xaaaaaaaa, 0x2aa));
     p.kill();
@@ -259,16 +259,18 @@ TEST(ModbusOpen, EveryFailureIsANegativeResultWithAReason)
              {"/dev/no-such-serial-port", {}, "No such file or directory"},
          }) {
         const auto start = Clock::now();
-        harness::Process p({DIO_EXERCISER, {}, env_for(c.module, c.env), Input::Closed,
-                            Output::File});
+        harness::Process p(
+            {DIO_EXERCISER, {}, env_for(c.module, c.env), Input::Closed, Output::File});
         EXPECT_EQ(p.wait(5s), 0) << c.reason;
         EXPECT_LT(Clock::now() - start, 1500ms) << c.reason;
         EXPECT_EQ(p.output(), "Open device failed!\n");
         EXPECT_NE(p.errors().find(c.reason), std::string::npos) << p.errors();
     }
-    harness::Process quiet({DIO_EXERCISER, {},
+    harness::Process quiet({DIO_EXERCISER,
+                            {},
                             env_for("127.0.0.1:" + silent.port, {{"VORNEL_VERBOSE", ""}}),
-                            Input::Closed, Output::File});
+                            Input::Closed,
+                            Output::File});
     EXPECT_EQ(quiet.wait(5s), 0);
     EXPECT_EQ(quiet.errors(), "") << "a reason only when asked for";
 }
@@ -302,8 +304,7 @@ int read_lines(harness::Process &p, int n, std::uint32_t &pattern, bool writes_f
 }
 
 // Reads lines until one is not right (at most @n); false if none came.
-bool read_until_wrong(harness::Process &p, int n, std::uint32_t &pattern,
-                      bool writes_fail = false)
+bool read_until_wrong(harness::Process &p, int n, std::uint32_t &pattern, bool writes_fail = false)
 {
     for (int i = 0; i < n; ++i) {
         if (read_lines(p, 1, pattern, writes_fail) == 0)
@@ -386,8 +387,7 @@ TEST(ModbusOutage, AnExceptionKeepsTheConnection)
     EXPECT_EQ(read_lines(p, 4, pattern), 4);
     EXPECT_EQ(peer.count("connected"), 1U);
     EXPECT_EQ(peer.count("disconnected"), 0U);
-    EXPECT_NE(p.errors().find(": Slave device or server failure"), std::string::npos)
-        << p.errors();
+    EXPECT_NE(p.errors().find(": Slave device or server failure"), std::string::npos) << p.errors();
 }
 
 } // namespace

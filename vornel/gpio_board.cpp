@@ -1,9 +1,7 @@
 #include "gpio_board.h"
 
-#include <cerrno>
+#include <cerrno> // and glibc's program_invocation_short_name
 #include <cstring>
-
-#include <errno.h> // program_invocation_short_name
 
 #include <fcntl.h>
 #include <linux/gpio.h>

@@ -17,8 +17,8 @@ namespace vornel {
 namespace {
 
 // The speeds libmodbus sets on Linux; any other would silently be 9600.
-constexpr int kBauds[] = {110,    300,    600,     1200,    2400,    4800,    9600,    19200,
-                          38400,  57600,  115200,  230400,  460800,  500000,  576000,  921600,
+constexpr int kBauds[] = {110,     300,     600,     1200,    2400,    4800,    9600,   19200,
+                          38400,   57600,   115200,  230400,  460800,  500000,  576000, 921600,
                           1000000, 1152000, 1500000, 2500000, 3000000, 3500000, 4000000};
 
 // Decimal digits only, within [low, high].
@@ -40,9 +40,8 @@ bool parse_int(const std::string &s, int low, int high, int &value)
 
 bool printable(const std::string &s)
 {
-    return std::all_of(s.begin(), s.end(), [](char c) {
-        return std::isgraph(static_cast<unsigned char>(c)) != 0;
-    });
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return std::isgraph(static_cast<unsigned char>(c)) != 0; });
 }
 
 // "<host>[:<port>]", an IPv6 address in brackets.
@@ -88,9 +87,10 @@ std::string parse_serial(const std::string &text, ModbusConfig &c)
     const std::size_t comma = text.find(',');
     const std::string baud = text.substr(0, comma);
     int b = 0;
-    if (!parse_int(baud, 1, 4000000, b) || std::find(std::begin(kBauds), std::end(kBauds), b) ==
-                                                std::end(kBauds))
-        return name + "'" + baud + "' is not a baud rate a serial port takes (9600, 19200, 115200...)";
+    if (!parse_int(baud, 1, 4000000, b) ||
+        std::find(std::begin(kBauds), std::end(kBauds), b) == std::end(kBauds))
+        return name + "'" + baud +
+               "' is not a baud rate a serial port takes (9600, 19200, 115200...)";
     if (comma != std::string::npos) {
         const std::string f = text.substr(comma + 1);
         const char parity = f.size() == 3 ? static_cast<char>(std::toupper(f[1])) : '?';
@@ -106,10 +106,11 @@ std::string parse_serial(const std::string &text, ModbusConfig &c)
     return {};
 }
 
-std::string parse_table(const char *name, const std::string &text, bool coils_only,
-                        BitMap &map, bool &coils)
+std::string parse_table(const char *name, const std::string &text, bool coils_only, BitMap &map,
+                        bool &coils)
 {
-    const std::string usage = coils_only ? "coils:<addresses>" : "inputs:<addresses> or coils:<addresses>";
+    const std::string usage =
+        coils_only ? "coils:<addresses>" : "inputs:<addresses> or coils:<addresses>";
     const std::string reason = parse_bit_map(text, map);
     if (!reason.empty())
         return std::string(name) + ": " + reason;
@@ -205,8 +206,8 @@ std::string ModbusBoard::open_config(const ModbusConfig &config)
     for (int table = 0; table < 2; ++table) {
         std::vector<Run> &runs = table == 0 ? output_runs_ : input_runs_;
         int previous = -2;
-        for (const auto &[address, bit] : sorted_addresses(table == 0 ? config.outputs
-                                                                      : config.inputs)) {
+        for (const auto &[address, bit] :
+             sorted_addresses(table == 0 ? config.outputs : config.inputs)) {
             if (address != previous + 1) {
                 runs.emplace_back();
                 runs.back().start = address;
@@ -223,9 +224,9 @@ std::string ModbusBoard::open_config(const ModbusConfig &config)
         ctx_ = modbus_new_rtu(config.device.c_str(), config.baud, config.parity, config.data_bits,
                               config.stop_bits);
     } else {
-        where_ = (config.host.find(':') != std::string::npos ? "[" + config.host + "]"
-                                                             : config.host) +
-                 ":" + config.port;
+        where_ =
+            (config.host.find(':') != std::string::npos ? "[" + config.host + "]" : config.host) +
+            ":" + config.port;
         // The name is looked up once: a reconnect then never waits for it.
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
@@ -235,7 +236,8 @@ std::string ModbusBoard::open_config(const ModbusConfig &config)
         const int rc = getaddrinfo(config.host.c_str(), config.port.c_str(), &hints, &list);
         if (rc != 0) {
             release();
-            return config.host + ": " + (rc == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(rc));
+            return config.host + ": " +
+                   (rc == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(rc));
         }
         for (const addrinfo *a = list; a != nullptr; a = a->ai_next) {
             sockaddr_storage address{};
@@ -293,8 +295,8 @@ int ModbusBoard::connect_tcp(Clock::time_point deadline, std::string &reason)
 {
     int err = ETIMEDOUT;
     for (std::size_t i = 0; i < addresses_.size(); ++i) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             break;
         const auto &address = reinterpret_cast<const sockaddr &>(addresses_[i]);
@@ -310,13 +312,13 @@ int ModbusBoard::connect_tcp(Clock::time_point deadline, std::string &reason)
             err = errno;
             if (err == EINPROGRESS) {
                 // Bounded by the timeout and by what is left of the call.
-                const auto end = std::min(deadline, Clock::now() + std::chrono::milliseconds(
-                                                                       config_.timeout_ms));
+                const auto end = std::min(
+                    deadline, Clock::now() + std::chrono::milliseconds(config_.timeout_ms));
                 pollfd p{fd, POLLOUT, 0};
                 int rc = 0;
                 do {
-                    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        end - Clock::now());
+                    const auto wait =
+                        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
                     rc = poll(&p, 1, static_cast<int>(std::max<long long>(wait.count(), 0)));
                 } while (rc < 0 && errno == EINTR);
                 socklen_t length = sizeof err;
@@ -429,9 +431,9 @@ void ModbusBoard::failed(const char *what, const Run &run, int err, std::string 
         drop();
     if (!reason.empty())
         return;
-    const std::string why = err == ETIMEDOUT ? "no reply within " +
-                                                   std::to_string(config_.timeout_ms) + " ms"
-                                             : modbus_strerror(err);
+    const std::string why = err == ETIMEDOUT
+                                ? "no reply within " + std::to_string(config_.timeout_ms) + " ms"
+                                : modbus_strerror(err);
     reason = where_ + " unit " + std::to_string(config_.unit) + ": " + what + " " +
              range(run.start, run.count) + ": " + why;
 }

@@ -20,9 +20,8 @@
 #include <string>
 #include <vector>
 
+#include <modbus.h>
 #include <sys/socket.h>
-
-struct _modbus; // libmodbus's context
 
 namespace vornel {
 
@@ -37,8 +36,8 @@ struct ModbusConfig {
     int stop_bits = 1;
     int unit = 1;
     int timeout_ms = 500;
-    BitMap outputs;            // coils
-    BitMap inputs;             // discrete inputs, or coils read back
+    BitMap outputs; // coils
+    BitMap inputs;  // discrete inputs, or coils read back
     bool inputs_are_coils = false;
 };
 
@@ -89,11 +88,11 @@ class ModbusBoard final : public IoBoard {
     void drop();
     [[nodiscard]] Clock::time_point deadline() const;
 
-    _modbus *ctx_ = nullptr;
+    modbus_t *ctx_ = nullptr;
     bool connected_ = false;
     ModbusConfig config_;
-    std::string where_;                         // the module, for messages
-    std::vector<sockaddr_storage> addresses_;   // TCP: resolved once, at open
+    std::string where_;                       // the module, for messages
+    std::vector<sockaddr_storage> addresses_; // TCP: resolved once, at open
     std::vector<socklen_t> address_lengths_;
     std::vector<Run> output_runs_;
     std::vector<Run> input_runs_;

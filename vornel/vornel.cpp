@@ -47,8 +47,8 @@ vornel::IoBoard *pick(std::string &reason)
 {
     const std::string kind = setting("VORNEL_BOARD1");
     const bool module_named = !setting("VORNEL_BOARD1_MODBUS").empty();
-    const bool lines_named = !setting("VORNEL_BOARD1_DO").empty() ||
-                             !setting("VORNEL_BOARD1_DI").empty();
+    const bool lines_named =
+        !setting("VORNEL_BOARD1_DO").empty() || !setting("VORNEL_BOARD1_DI").empty();
 
     if (kind == "modbus" || (kind.empty() && module_named)) {
 #if defined(VORNEL_HAVE_MODBUS)

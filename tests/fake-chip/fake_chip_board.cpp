@@ -5,8 +5,8 @@
 //                   right reads the output line on the left in the same place
 //   FAKECHIP_HELD   "gpiochip0:3=other-tool": lines someone else holds
 
-#include "fake_chip.h"
 #include "bit_map.h"
+#include "fake_chip.h"
 
 #include <cstdlib>
 #include <string>

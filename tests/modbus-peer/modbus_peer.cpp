@@ -156,9 +156,9 @@ int main(int argc, char **argv)
         else if (a == "--port")
             port = next, ++i;
         else if (a == "--unit")
-            unit = std::atoi(next), ++i;
+            unit = static_cast<int>(std::strtol(next, nullptr, 10)), ++i;
         else if (a == "--bits")
-            bits = std::atoi(next), ++i;
+            bits = static_cast<int>(std::strtol(next, nullptr, 10)), ++i;
         else if (a == "--rtu")
             rtu = true;
         else if (a == "--quiet")
@@ -199,8 +199,8 @@ int main(int argc, char **argv)
         getsockname(server, reinterpret_cast<sockaddr *>(&bound), &length);
         const auto *in4 = reinterpret_cast<const sockaddr_in *>(&bound);
         const auto *in6 = reinterpret_cast<const sockaddr_in6 *>(&bound);
-        tell("port " + std::to_string(ntohs(bound.ss_family == AF_INET6 ? in6->sin6_port
-                                                                        : in4->sin_port)));
+        tell("port " +
+             std::to_string(ntohs(bound.ss_family == AF_INET6 ? in6->sin6_port : in4->sin_port)));
     }
     modbus_set_slave(ctx, unit);
     const int header = modbus_get_header_length(ctx);
@@ -263,13 +263,14 @@ int main(int argc, char **argv)
             const int count = request[header + 3] << 8 | request[header + 4];
             if (!quiet)
                 tell("request " + std::to_string(u) + " " + std::to_string(function) + " " +
-                 std::to_string(start) + " " + std::to_string(count));
+                     std::to_string(start) + " " + std::to_string(count));
             if (faults.silent || u != unit)
                 continue;
             const bool exception = faults.exception_left > 0;
             if (exception)
                 --faults.exception_left;
-            const bool delayed = faults.trickle_ms > 0 || (faults.late_ms > 0 && faults.late_left != 0);
+            const bool delayed =
+                faults.trickle_ms > 0 || (faults.late_ms > 0 && faults.late_left != 0);
             std::vector<std::uint8_t> reply;
             if (delayed)
                 reply = capture(ctx, fd, exception, faults.exception, request, rc, mapping);
