@@ -51,6 +51,7 @@ for _ in $(seq 50); do grep -q '^port' "$work/peer" && break; sleep 0.1; done
 grep -q '^port 1502' "$work/peer" || fail "the peer did not start"
 
 ip netns exec "$program_ns" env LD_PRELOAD="$fast_wait" FASTWAIT_MS=100 \
+    ASAN_OPTIONS=verify_asan_link_order=0 \
     VORNEL_BOARD1_MODBUS=192.0.2.1:1502 VORNEL_BOARD1_DO=coils:0-31 \
     VORNEL_BOARD1_DI=inputs:0-31 VORNEL_BOARD1_TIMEOUT_MS=200 VORNEL_VERBOSE=1 \
     "$program" </dev/null >"$work/out" 2>"$work/err" &
