@@ -346,8 +346,9 @@ bool ModbusBoard::set_timeout(Clock::time_point deadline, std::string &reason)
     const auto left =
         std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
     if (left < 1000) {
+        // Many runs of addresses on a slow line can need more than that.
         reason = where_ + ": gave up after " + std::to_string(2 * config_.timeout_ms) +
-                 " ms for one call";
+                 " ms for one call (a longer VORNEL_BOARD1_TIMEOUT_MS allows more)";
         return false;
     }
     const long long us = std::min<long long>(left, config_.timeout_ms * 1000LL);
