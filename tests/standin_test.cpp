@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 using namespace std::chrono_literals;
 using harness::Input;
@@ -73,15 +74,23 @@ TEST(Program, RunsOnTheSimulatedBoardInRealTime)
     EXPECT_FALSE(p.wait(0ms).has_value()) << "the cycle never ends by itself";
 }
 
-TEST(Program, FailsToOpenAnAbsentBoard)
+TEST(Program, FailsToOpenAnAbsentBoardWithAReasonOnlyWhenAsked)
 {
-    harness::Process p({DIO_EXERCISER,
-                        {},
-                        {{"LD_LIBRARY_PATH", ""}, {"VORNEL_BOARD1", "absent"}},
-                        Input::Closed,
-                        Output::File});
-    EXPECT_EQ(p.wait(5s), 0);
-    EXPECT_EQ(p.output(), "Open device failed!\n");
+    const std::pair<const char *, bool> settings[] = {
+        {"", false}, {"0", false},  {"no", false},  {"False", false}, {"OFF", false},
+        {"1", true}, {"yes", true}, {"TRUE", true}, {"on", true},     {"1x", true}};
+    for (const auto &[verbose, on] : settings) {
+        harness::Process p(
+            {DIO_EXERCISER,
+             {},
+             {{"LD_LIBRARY_PATH", ""}, {"VORNEL_BOARD1", "absent"}, {"VORNEL_VERBOSE", verbose}},
+             Input::Closed,
+             Output::File});
+        EXPECT_EQ(p.wait(5s), 0);
+        EXPECT_EQ(p.output(), "Open device failed!\n");
+        EXPECT_EQ(p.errors(), on ? "vornel: board 1 is absent (VORNEL_BOARD1=absent)\n" : "")
+            << "VORNEL_VERBOSE=" << verbose;
+    }
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "io_board.h"
 #include "loopback_board.h"
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -33,12 +34,21 @@ std::string setting(const char *name)
     return v != nullptr ? v : "";
 }
 
+// VORNEL_VERBOSE is off when unset, empty, or a usual word for off, in any
+// case; any other value turns it on, so that a typo never hides a reason.
+bool verbose()
+{
+    std::string v = setting("VORNEL_VERBOSE");
+    for (char &c : v)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return !(v.empty() || v == "0" || v == "no" || v == "false" || v == "off");
+}
+
 // Says why something failed, but only when asked to: the program's own
 // output is a contract and stays clean by default.
 void report(const std::string &reason)
 {
-    const std::string v = setting("VORNEL_VERBOSE");
-    if (!v.empty() && v != "0")
+    if (verbose())
         std::fprintf(stderr, "vornel: %s\n", reason.c_str());
 }
 
