@@ -16,24 +16,25 @@ std::string trim(const std::string &s)
     return s.substr(b, e - b);
 }
 
-// Decimal digits only, no sign, at most kMaxNumber.
-bool parse_number(const std::string &s, std::uint32_t &value)
+} // namespace
+
+bool parse_decimal(const std::string &text, std::uint32_t low, std::uint32_t high,
+                   std::uint32_t &value)
 {
-    if (s.empty() || s.size() > 5)
+    // Ten digits would overflow; more than nine are never meant here.
+    if (text.empty() || text.size() > 9)
         return false;
     std::uint32_t v = 0;
-    for (const char c : s) {
+    for (const char c : text) {
         if (std::isdigit(static_cast<unsigned char>(c)) == 0)
             return false;
         v = v * 10 + static_cast<std::uint32_t>(c - '0');
     }
-    if (v > kMaxNumber)
+    if (v < low || v > high)
         return false;
     value = v;
     return true;
 }
-
-} // namespace
 
 std::string parse_bit_map(const std::string &text, BitMap &map)
 {
@@ -55,9 +56,10 @@ std::string parse_bit_map(const std::string &text, BitMap &map)
         std::uint32_t first = 0;
         std::uint32_t last = 0;
         const bool ok = dash == std::string::npos
-                            ? parse_number(item, first) && parse_number(item, last)
-                            : parse_number(trim(item.substr(0, dash)), first) &&
-                                  parse_number(trim(item.substr(dash + 1)), last);
+                            ? parse_decimal(item, 0, kMaxNumber, first) &&
+                                  parse_decimal(item, 0, kMaxNumber, last)
+                            : parse_decimal(trim(item.substr(0, dash)), 0, kMaxNumber, first) &&
+                                  parse_decimal(trim(item.substr(dash + 1)), 0, kMaxNumber, last);
         if (!ok)
             return "'" + text + "': '" + item + "' is not a number 0-65535 or a range such as 0-15";
         // A range may run downwards: 7-0 puts 7 on bit 0.

@@ -18,6 +18,11 @@ struct BitMap {
 constexpr std::size_t kMaxBits = 32;
 constexpr std::uint32_t kMaxNumber = 65535;
 
+// Reads @text, decimal digits only (no sign, no spaces), into @value if it
+// lies within [@low, @high]; false, and @value untouched, otherwise.
+bool parse_decimal(const std::string &text, std::uint32_t low, std::uint32_t high,
+                   std::uint32_t &value);
+
 // Parses @text into @map: numbers and ranges 0-65535 separated by commas,
 // a range may run downwards, at most 32 numbers, none twice. Returns an
 // empty string on success, otherwise what is wrong with @text; @map is

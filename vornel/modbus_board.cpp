@@ -21,20 +21,13 @@ constexpr int kBauds[] = {110,     300,     600,     1200,    2400,    4800,    
                           38400,   57600,   115200,  230400,  460800,  500000,  576000, 921600,
                           1000000, 1152000, 1500000, 2500000, 3000000, 3500000, 4000000};
 
-// Decimal digits only, within [low, high].
+// A setting's number, within [low, high].
 bool parse_int(const std::string &s, int low, int high, int &value)
 {
-    if (s.empty() || s.size() > 9)
+    std::uint32_t v = 0;
+    if (!parse_decimal(s, static_cast<std::uint32_t>(low), static_cast<std::uint32_t>(high), v))
         return false;
-    int v = 0;
-    for (const char c : s) {
-        if (std::isdigit(static_cast<unsigned char>(c)) == 0)
-            return false;
-        v = v * 10 + (c - '0');
-    }
-    if (v < low || v > high)
-        return false;
-    value = v;
+    value = static_cast<int>(v);
     return true;
 }
 
@@ -120,16 +113,6 @@ std::string parse_table(const char *name, const std::string &text, bool coils_on
     return {};
 }
 
-// The mapped addresses in runs of adjacent ones, each with its bits.
-std::vector<std::pair<int, int>> sorted_addresses(const BitMap &map)
-{
-    std::vector<std::pair<int, int>> a; // address, bit
-    for (std::size_t i = 0; i < map.numbers.size(); ++i)
-        a.emplace_back(static_cast<int>(map.numbers[i]), static_cast<int>(i));
-    std::sort(a.begin(), a.end());
-    return a;
-}
-
 std::string range(int start, int count)
 {
     return count == 1 ? std::to_string(start)
@@ -199,24 +182,29 @@ std::string ModbusBoard::open(const Settings &settings)
     return reason.empty() ? open_config(config) : reason;
 }
 
+// The mapped addresses in runs of adjacent ones, each with its bits.
+std::vector<ModbusBoard::Run> ModbusBoard::runs_of(const BitMap &map)
+{
+    std::vector<std::pair<std::uint32_t, unsigned>> sorted; // address, bit
+    for (std::size_t i = 0; i < map.numbers.size(); ++i)
+        sorted.emplace_back(map.numbers[i], static_cast<unsigned>(i));
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<Run> runs;
+    for (const auto &[address, bit] : sorted) {
+        if (runs.empty() || static_cast<int>(address) != runs.back().start + runs.back().count)
+            runs.push_back(Run{static_cast<int>(address), 0, {}});
+        Run &run = runs.back();
+        run.bit[run.count++] = bit;
+    }
+    return runs;
+}
+
 std::string ModbusBoard::open_config(const ModbusConfig &config)
 {
     release();
     config_ = config;
-    for (int table = 0; table < 2; ++table) {
-        std::vector<Run> &runs = table == 0 ? output_runs_ : input_runs_;
-        int previous = -2;
-        for (const auto &[address, bit] :
-             sorted_addresses(table == 0 ? config.outputs : config.inputs)) {
-            if (address != previous + 1) {
-                runs.emplace_back();
-                runs.back().start = address;
-            }
-            Run &run = runs.back();
-            run.bit[run.count++] = static_cast<unsigned>(bit);
-            previous = address;
-        }
-    }
+    output_runs_ = runs_of(config.outputs);
+    input_runs_ = runs_of(config.inputs);
 
     std::string reason;
     if (config.serial) {
@@ -240,10 +228,10 @@ std::string ModbusBoard::open_config(const ModbusConfig &config)
                    (rc == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(rc));
         }
         for (const addrinfo *a = list; a != nullptr; a = a->ai_next) {
-            sockaddr_storage address{};
-            std::memcpy(&address, a->ai_addr, std::min<std::size_t>(a->ai_addrlen, sizeof address));
+            Address address{};
+            address.length = std::min<socklen_t>(a->ai_addrlen, sizeof address.storage);
+            std::memcpy(&address.storage, a->ai_addr, address.length);
             addresses_.push_back(address);
-            address_lengths_.push_back(a->ai_addrlen);
         }
         freeaddrinfo(list);
         // libmodbus frames the messages; the socket is ours (see connect_tcp).
@@ -294,12 +282,12 @@ int ModbusBoard::connect(Clock::time_point deadline, std::string &reason)
 int ModbusBoard::connect_tcp(Clock::time_point deadline, std::string &reason)
 {
     int err = ETIMEDOUT;
-    for (std::size_t i = 0; i < addresses_.size(); ++i) {
+    for (const Address &a : addresses_) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             break;
-        const auto &address = reinterpret_cast<const sockaddr &>(addresses_[i]);
+        const auto &address = reinterpret_cast<const sockaddr &>(a.storage);
         const int fd = socket(address.sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) {
             err = errno;
@@ -308,7 +296,7 @@ int ModbusBoard::connect_tcp(Clock::time_point deadline, std::string &reason)
         const int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         err = 0;
-        if (::connect(fd, &address, address_lengths_[i]) != 0) {
+        if (::connect(fd, &address, a.length) != 0) {
             err = errno;
             if (err == EINPROGRESS) {
                 // Bounded by the timeout and by what is left of the call.
@@ -453,7 +441,6 @@ void ModbusBoard::release()
         modbus_free(ctx_);
     ctx_ = nullptr;
     addresses_.clear();
-    address_lengths_.clear();
     output_runs_.clear();
     input_runs_.clear();
     where_.clear();

@@ -75,6 +75,7 @@ class ModbusBoard final : public IoBoard {
         unsigned bit[kMaxBits] = {}; // the word's bit for address start + k
     };
 
+    static std::vector<Run> runs_of(const BitMap &map);
     // 0 once connected, else an errno value and the reason.
     int connect(Clock::time_point deadline, std::string &reason);
     int connect_tcp(Clock::time_point deadline, std::string &reason);
@@ -91,9 +92,12 @@ class ModbusBoard final : public IoBoard {
     modbus_t *ctx_ = nullptr;
     bool connected_ = false;
     ModbusConfig config_;
-    std::string where_;                       // the module, for messages
-    std::vector<sockaddr_storage> addresses_; // TCP: resolved once, at open
-    std::vector<socklen_t> address_lengths_;
+    std::string where_; // the module, for messages
+    struct Address {
+        sockaddr_storage storage;
+        socklen_t length;
+    };
+    std::vector<Address> addresses_; // TCP: resolved once, at open
     std::vector<Run> output_runs_;
     std::vector<Run> input_runs_;
     std::uint8_t values_[kMaxBits] = {}; // one coil or input per byte
