@@ -9,8 +9,8 @@
 //                        ends with status 0 at the start of the next cycle
 
 #include "board.h"
+#include "count_allocations.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,18 +18,8 @@
 
 #include <unistd.h>
 
-// glibc's own allocator entry points, to count and pass on each call.
-// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-extern "C" {
-void *__libc_malloc(std::size_t size);
-void *__libc_calloc(std::size_t n, std::size_t size);
-void *__libc_realloc(void *p, std::size_t size);
-}
-// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-
 namespace {
 
-std::atomic<unsigned long> allocations{0};
 std::uint32_t last_written = 0;
 unsigned long cycle = 0;
 long long started_ns = 0;
@@ -63,7 +53,7 @@ void tick()
     ++cycle;
     if (cycle == warmup + 1) {
         started_ns = t;
-        allocations_at_start = allocations.load();
+        allocations_at_start = allocations_so_far();
     } else if (cycle > warmup + 1) {
         const long long period = t - previous_ns;
         if (shortest_ns == 0 || period < shortest_ns)
@@ -75,7 +65,7 @@ void tick()
     if (cycle < warmup + cycles + 1)
         return;
 
-    const unsigned long allocated = allocations.load() - allocations_at_start;
+    const unsigned long allocated = allocations_so_far() - allocations_at_start;
     const char *path = std::getenv("DIOBENCH_REPORT");
     std::FILE *f = path != nullptr ? std::fopen(path, "w") : nullptr;
     if (f != nullptr) {
@@ -115,25 +105,6 @@ KESTOR_API int nanosleep(const struct timespec *req, struct timespec *rem)
     if (skip_waits)
         return 0;
     return clock_nanosleep(CLOCK_MONOTONIC, 0, req, rem);
-}
-
-// Every allocation in the process passes through here and is counted.
-KESTOR_API void *malloc(std::size_t size)
-{
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(size);
-}
-
-KESTOR_API void *calloc(std::size_t n, std::size_t size)
-{
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(n, size);
-}
-
-KESTOR_API void *realloc(void *p, std::size_t size)
-{
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(p, size);
 }
 
 } // extern "C"

@@ -5,9 +5,9 @@
 
 #include "modbus_bench.h"
 #include "board.h"
+#include "count_allocations.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,18 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-// glibc's own allocator entry points, to count and pass on each call.
-// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-extern "C" {
-void *__libc_malloc(std::size_t size);
-void *__libc_calloc(std::size_t n, std::size_t size);
-void *__libc_realloc(void *p, std::size_t size);
-}
-// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-
 namespace {
-
-std::atomic<unsigned long> allocations{0};
 
 using Clock = std::chrono::steady_clock;
 
@@ -79,29 +68,6 @@ struct Figures {
 
 } // namespace
 
-extern "C" {
-
-// Every allocation in the process passes through here and is counted.
-void *malloc(std::size_t size)
-{
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(size);
-}
-
-void *calloc(std::size_t n, std::size_t size)
-{
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(n, size);
-}
-
-void *realloc(void *p, std::size_t size)
-{
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(p, size);
-}
-
-} // extern "C"
-
 int bench_modbus()
 {
     pid_t peer = 0;
@@ -126,7 +92,7 @@ int bench_modbus()
         return 1;
     }
 
-    if (allocations.load() == 0) {
+    if (allocations_so_far() == 0) {
         std::fprintf(stderr, "dio-bench: allocations are not being counted\n");
         return 1;
     }
@@ -144,7 +110,7 @@ int bench_modbus()
     for (std::size_t round = 0; round <= rounds; ++round) {
         const bool warmup = round == 0;
         // The two alternate in rounds, so that both see the same machine.
-        const unsigned long before = allocations.load();
+        const unsigned long before = allocations_so_far();
         for (std::size_t i = 0; i < pairs; ++i) {
             const auto t = Clock::now();
             Kestor_DOAll(1, pattern);
@@ -155,7 +121,7 @@ int bench_modbus()
             pattern = ~pattern;
         }
         if (!warmup)
-            allocated += allocations.load() - before;
+            allocated += allocations_so_far() - before;
         for (std::size_t i = 0; i < pairs; ++i) {
             for (int k = 0; k < 32; ++k)
                 coils[k] = static_cast<std::uint8_t>(pattern >> k & 1U);
