@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -323,20 +324,21 @@ bool read_until_right(harness::Process &p, int n, std::uint32_t &pattern, bool w
     return false;
 }
 
-// The outage tests run ten cycles a second or more: a line read is one
-// the program printed moments ago.
-harness::Process fast_exerciser(const Peer &peer)
-{
-    return exerciser("127.0.0.1:" + peer.port, {{"FASTWAIT_MS", "20"}});
-}
-
-TEST(ModbusOutage, AModuleRestartedMidRunIsFoundAgain)
-{
-    auto peer = std::make_unique<Peer>(std::vector<std::string>{"--tcp", "127.0.0.1"});
-    const std::string port = peer->port;
-    harness::Process p = fast_exerciser(*peer);
+// The program, ten cycles a second or more (a line read is one it printed
+// moments ago), on a module that has answered two cycles right.
+struct ModbusOutage : testing::Test {
+    std::unique_ptr<Peer> peer =
+        std::make_unique<Peer>(std::vector<std::string>{"--tcp", "127.0.0.1"});
+    harness::Process p = exerciser("127.0.0.1:" + peer->port, {{"FASTWAIT_MS", "20"}});
     std::uint32_t pattern = 0x55555555;
-    EXPECT_EQ(read_lines(p, 3, pattern), 3);
+
+    void SetUp() override { EXPECT_EQ(read_lines(p, 2, pattern), 2); }
+};
+
+TEST_F(ModbusOutage, AModuleRestartedMidRunIsFoundAgain)
+{
+    const std::string port = peer->port;
+    EXPECT_EQ(read_lines(p, 1, pattern), 1);
 
     peer->kill();
     peer.reset();
@@ -352,27 +354,19 @@ TEST(ModbusOutage, AModuleRestartedMidRunIsFoundAgain)
     EXPECT_EQ(peer->count("connected"), 1U) << "a healthy run keeps its connection";
 }
 
-TEST(ModbusOutage, LateRepliesAreNeverTakenForLaterOnes)
+TEST_F(ModbusOutage, LateRepliesAreNeverTakenForLaterOnes)
 {
-    Peer peer({"--tcp", "127.0.0.1"});
-    harness::Process p = fast_exerciser(peer);
-    std::uint32_t pattern = 0x55555555;
-    EXPECT_EQ(read_lines(p, 2, pattern), 2);
-    peer.command("late 300 4");
+    peer->command("late 300 4");
     ASSERT_TRUE(read_until_wrong(p, 10, pattern, true));
     ASSERT_TRUE(read_until_right(p, 30, pattern, true));
     EXPECT_EQ(read_lines(p, 6, pattern), 6);
-    EXPECT_GE(peer.count("connected"), 3U) << "each late reply cost its connection";
+    EXPECT_GE(peer->count("connected"), 3U) << "each late reply cost its connection";
     EXPECT_NE(p.errors().find("no reply within 200 ms"), std::string::npos) << p.errors();
 }
 
-TEST(ModbusOutage, ATricklingReplyIsCutOffAtTheTimeout)
+TEST_F(ModbusOutage, ATricklingReplyIsCutOffAtTheTimeout)
 {
-    Peer peer({"--tcp", "127.0.0.1"});
-    harness::Process p = fast_exerciser(peer);
-    std::uint32_t pattern = 0x55555555;
-    EXPECT_EQ(read_lines(p, 2, pattern), 2);
-    peer.command("trickle 100"); // 10 bytes or more: over a second
+    peer->command("trickle 100"); // 10 bytes or more: over a second
     ASSERT_TRUE(read_until_wrong(p, 10, pattern, true));
     auto last = Clock::now();
     for (int i = 0; i < 3; ++i) {
@@ -382,22 +376,18 @@ TEST(ModbusOutage, ATricklingReplyIsCutOffAtTheTimeout)
         EXPECT_LT(Clock::now() - last, 4 * 200ms + 300ms);
         last = Clock::now();
     }
-    peer.command("answer");
+    peer->command("answer");
     ASSERT_TRUE(read_until_right(p, 30, pattern, true));
     EXPECT_EQ(read_lines(p, 4, pattern), 4);
 }
 
-TEST(ModbusOutage, AnExceptionKeepsTheConnection)
+TEST_F(ModbusOutage, AnExceptionKeepsTheConnection)
 {
-    Peer peer({"--tcp", "127.0.0.1"});
-    harness::Process p = fast_exerciser(peer);
-    std::uint32_t pattern = 0x55555555;
-    EXPECT_EQ(read_lines(p, 2, pattern), 2);
-    peer.command("exception 4 1");
+    peer->command("exception 4 1");
     ASSERT_TRUE(read_until_wrong(p, 10, pattern, true));
     EXPECT_EQ(read_lines(p, 4, pattern), 4);
-    EXPECT_EQ(peer.count("connected"), 1U);
-    EXPECT_EQ(peer.count("disconnected"), 0U);
+    EXPECT_EQ(peer->count("connected"), 1U);
+    EXPECT_EQ(peer->count("disconnected"), 0U);
     EXPECT_NE(p.errors().find(": Slave device or server failure"), std::string::npos) << p.errors();
 }
 
