@@ -14,6 +14,11 @@
 //                     comma-separated; the last one repeats (default 0)
 //   FAKEBOARD_CYCLES  cycles to allow: the next Kestor_DOAll ends the
 //                     process with status 3 (default 3)
+//   FAKEBOARD_LOOPBACK when set, Kestor_DIAll reads back the last pattern
+//                     written instead, with faults on the lines of these
+//                     hex masks: FAKEBOARD_STUCK_LOW, FAKEBOARD_STUCK_HIGH,
+//                     FAKEBOARD_INVERTED, and FAKEBOARD_FLAKY (wrong in
+//                     every third read)
 
 #include "board.h"
 
@@ -40,6 +45,7 @@ off_t output_seen = 0;
 std::string partial_line;
 unsigned long do_calls = 0;
 unsigned long di_calls = 0;
+std::uint32_t last_pattern = 0;
 
 long env_long(const char *name, long fallback)
 {
@@ -93,8 +99,29 @@ void collect_output()
     }
 }
 
+std::uint32_t mask(const char *name)
+{
+    const char *v = std::getenv(name);
+    return v != nullptr ? static_cast<std::uint32_t>(std::strtoul(v, nullptr, 16)) : 0;
+}
+
+// The last pattern, as a loopback plug with faulty lines reads it.
+std::uint32_t faulty_loopback()
+{
+    std::uint32_t word = last_pattern;
+    word ^= mask("FAKEBOARD_INVERTED");
+    if (di_calls % 3 == 2)
+        word ^= mask("FAKEBOARD_FLAKY");
+    word &= ~mask("FAKEBOARD_STUCK_LOW");
+    word |= mask("FAKEBOARD_STUCK_HIGH");
+    ++di_calls;
+    return word;
+}
+
 std::uint32_t next_input_word()
 {
+    if (std::getenv("FAKEBOARD_LOOPBACK") != nullptr)
+        return faulty_loopback();
     const char *list = std::getenv("FAKEBOARD_DI");
     std::uint32_t word = 0;
     unsigned long i = 0;
@@ -133,6 +160,7 @@ KESTOR_API std::int32_t Kestor_DOAll(std::int32_t device, std::uint32_t pattern)
 {
     collect_output();
     emit("do " + std::to_string(device) + " " + hex(pattern) + " -> 0");
+    last_pattern = pattern;
     if (++do_calls > static_cast<unsigned long>(env_long("FAKEBOARD_CYCLES", 3))) {
         emit("stop");
         _exit(kStopStatus);

@@ -1,7 +1,7 @@
 # Checks of the Windows build that the Linux suite cannot make.
 #
-#   -DCHECK=lines|failure|missing-dll|imports -DPROGRAM=... -DBOARD_DLL=...
-#   -DOBJDUMP=... plus those of run.cmake
+#   -DCHECK=lines|failure|missing-dll|imports|dio-check -DPROGRAM=...
+#   -DBOARD_DLL=... -DOBJDUMP=... -DCHECK_PROGRAM=... plus those of run.cmake
 
 include("${CMAKE_CURRENT_LIST_DIR}/run.cmake")
 file(REMOVE_RECURSE "${WORK_DIR}")
@@ -56,6 +56,30 @@ elseif(CHECK STREQUAL "imports")
     endforeach()
     if(NOT "vornel.dll" IN_LIST program_dlls OR "vornel.dll" IN_LIST board_dlls)
         message(FATAL_ERROR "unexpected imports: ${program_dlls}; ${board_dlls}")
+    endif()
+elseif(CHECK STREQUAL "dio-check")
+    # dio-check on saved Windows reports: verdict, message and exit status.
+    set(good "do:55555555,di:55555555\r\ndo:aaaaaaaa,di:aaaaaaaa\r\n")
+    foreach(case "pass|0|${good}|PASS"
+                 "fail|1|${good}do:55555555,di:55555555\r\ndo:aaaaaaaa,di:aaaaaa8a\r\n|DI 5: stuck low"
+                 "open|2|Open device failed!\r\n|could not open board 1")
+        string(REPLACE "|" ";" case "${case}")
+        list(GET case 0 name)
+        list(GET case 1 want_status)
+        list(GET case 2 report)
+        list(GET case 3 want_text)
+        file(WRITE "${WORK_DIR}/${name}.txt" "${report}")
+        execute_process(COMMAND ${EMULATOR} "${CHECK_PROGRAM}" "${name}.txt"
+                        WORKING_DIRECTORY "${WORK_DIR}" RESULT_VARIABLE status
+                        OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 20)
+        if(NOT status STREQUAL want_status OR NOT "${out}${err}" MATCHES "${want_text}")
+            message(FATAL_ERROR "${name}: status ${status}, output:\n${out}${err}")
+        endif()
+    endforeach()
+    execute_process(COMMAND ${EMULATOR} "${CHECK_PROGRAM}" --version
+                    RESULT_VARIABLE status OUTPUT_VARIABLE out TIMEOUT 20)
+    if(NOT status EQUAL 0 OR NOT out MATCHES "^dio-check [0-9.]+\r?\n$")
+        message(FATAL_ERROR "--version: status ${status}, output ${out}")
     endif()
 else()
     message(FATAL_ERROR "unknown CHECK '${CHECK}'")

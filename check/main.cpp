@@ -1,0 +1,295 @@
+// dio-check: reads dio-exerciser's report and says, for each input line,
+// whether it follows its output. Shows the lines live on a terminal and
+// can write them as a waveform.
+
+#include "live_view.h"
+#include "report.h"
+#include "vcd_writer.h"
+#include "verdict.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <io.h>
+#include <windows.h>
+#define isatty _isatty
+#define fstat _fstat
+#define stat _stat
+#else
+#include <unistd.h>
+#endif
+
+using namespace dio_check;
+
+namespace {
+
+constexpr int kNotAReport = 2;
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+void on_stop(int /*signal*/)
+{
+    stop_requested = 1;
+}
+
+// Ctrl+C ends the run with its summary. Without SA_RESTART a read that is
+// waiting returns at once.
+void catch_stop_signals()
+{
+#if defined(_WIN32)
+    std::signal(SIGINT, on_stop);
+    std::signal(SIGTERM, on_stop);
+#else
+    struct sigaction action {};
+    action.sa_handler = on_stop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+#endif
+}
+
+// How the live view may draw on this terminal.
+ViewStyle terminal_style()
+{
+    bool escapes = false;
+#if defined(_WIN32)
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    escapes = GetConsoleMode(out, &mode) != 0 &&
+              SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+#else
+    const char *term = std::getenv("TERM");
+    escapes = term == nullptr || std::strcmp(term, "dumb") != 0;
+#endif
+    const char *no_colour = std::getenv("NO_COLOR");
+    ViewStyle style;
+    style.redraw = escapes;
+    style.colour = escapes && (no_colour == nullptr || *no_colour == '\0');
+    return style;
+}
+
+// "ffff", "0xFFFF": a mask of 1 to 8 hex digits, not 0.
+bool parse_mask(const std::string &text, std::uint32_t &mask)
+{
+    std::size_t p = text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0 ? 2 : 0;
+    const std::size_t digits = text.size() - p;
+    if (digits == 0 || digits > 8 || text.find_first_not_of("0123456789abcdefABCDEF", p) !=
+                                         std::string::npos)
+        return false;
+    mask = static_cast<std::uint32_t>(std::strtoul(text.c_str() + p, nullptr, 16));
+    return mask != 0;
+}
+
+std::uint64_t now_ms()
+{
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void complain(const std::string &message)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "dio-check: %s\n", message.c_str());
+}
+
+std::string line_text(std::string_view line)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    return '"' + quoted(line) + '"';
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    CLI::App app{"Reads dio-exerciser's report and says, for each input line (DI), whether it "
+                 "follows its output (DO).\nExit status: 0 all judged lines ok, 1 any not (or too "
+                 "few lines), 2 the input was not a report.",
+                 "dio-check"};
+    app.set_version_flag("--version", "dio-check " DIO_CHECK_VERSION);
+    std::string input = "-";
+    app.add_option("report", input, "The report: a saved log, or - for standard input (default)");
+    std::uint64_t limit = 0;
+    app.add_option("--lines", limit, "Stop after N report lines and give the verdict")
+        ->type_name("N")
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                return !text.empty() && text.size() <= 18 &&
+                               text.find_first_not_of("0123456789") == std::string::npos &&
+                               text.find_first_not_of('0') != std::string::npos
+                           ? std::string()
+                           : "'" + text + "' is not a whole number of lines, 1 or more";
+            },
+            "1 OR MORE"));
+    std::string wired_text = "ffffffff";
+    app.add_option("--wired", wired_text, "Judge only these DI lines, a hex mask (default ffffffff)")
+        ->type_name("MASK")
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                std::uint32_t mask = 0;
+                return parse_mask(text, mask)
+                           ? std::string()
+                           : "'" + text + "' is not a mask of 1 to 8 hex digits with a bit set";
+            },
+            "HEX"));
+    std::string expect_text = "follow";
+    app.add_option("--expect", expect_text,
+                   "follow: each DI reads its DO (a loopback plug, the default); inverted: the "
+                   "opposite (inputs that invert)")
+        ->check(CLI::IsMember({"follow", "inverted"}));
+    std::string vcd_path;
+    app.add_option("--vcd", vcd_path, "Also write the run as a Value Change Dump waveform")
+        ->type_name("FILE");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        return app.exit(e) == 0 ? 0 : kNotAReport;
+    }
+    std::uint32_t wired = 0;
+    parse_mask(wired_text, wired);
+    const Expect expect = expect_text == "inverted" ? Expect::inverted : Expect::follow;
+
+    int fd = 0;
+    if (input != "-") {
+#if defined(_WIN32)
+        fd = _open(input.c_str(), _O_RDONLY | _O_BINARY);
+#else
+        fd = open(input.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+        if (fd < 0) {
+            complain(input + ": " + std::strerror(errno));
+            return kNotAReport;
+        }
+    }
+#if defined(_WIN32)
+    _setmode(fd, _O_BINARY);
+#endif
+    // From a saved report each line stands for a second; from a pipe or a
+    // terminal, lines are timed as they arrive.
+    struct stat st {};
+    const bool from_file = fstat(fd, &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG;
+
+    std::FILE *vcd_file = nullptr;
+    if (!vcd_path.empty()) {
+        vcd_file = std::fopen(vcd_path.c_str(), "wb");
+        if (vcd_file == nullptr) {
+            complain(vcd_path + ": " + std::strerror(errno));
+            return kNotAReport;
+        }
+    }
+    VcdWriter *vcd = nullptr;
+    static char vcd_buffer[1U << 16U];
+    if (vcd_file != nullptr) {
+        std::setvbuf(vcd_file, vcd_buffer, _IOFBF, sizeof vcd_buffer);
+        static VcdWriter writer(vcd_file, "dio-check " DIO_CHECK_VERSION);
+        vcd = &writer;
+    }
+
+    const bool live = isatty(1) != 0;
+    const ViewStyle style = live ? terminal_style() : ViewStyle{};
+    catch_stop_signals();
+
+    Tally tally(wired, expect);
+    static LineReader reader(fd);
+    int status = 0;
+    std::uint64_t first_ms = 0;
+    std::uint64_t last_ms = 0;
+    if (live)
+        std::fputs(render_heading().c_str(), stdout);
+    while (stop_requested == 0 && (limit == 0 || tally.lines() < limit)) {
+        std::string_view line;
+        const LineReader::Status got = reader.next(line);
+        if (got == LineReader::Status::interrupted)
+            continue;
+        if (got == LineReader::Status::end)
+            break;
+        if (live)
+            std::fputs(erase_tally(style).c_str(), stdout);
+        const std::string where = "line " + std::to_string(reader.line_number());
+        if (got == LineReader::Status::failed) {
+            complain((input == "-" ? "standard input" : input) + ": " +
+                     std::strerror(reader.error()));
+            status = kNotAReport;
+            break;
+        }
+        if (got == LineReader::Status::overlong) {
+            complain(where + ": longer than any report line (over " +
+                     std::to_string(LineReader::kMaxLine) + " bytes): " + line_text(line) + "...");
+            status = kNotAReport;
+            break;
+        }
+        Sample s;
+        const LineKind kind = classify(line, s);
+        if (kind == LineKind::report) {
+            const std::uint32_t wrong = tally.add(s);
+            if (vcd != nullptr) {
+                const std::uint64_t now = from_file ? 0 : now_ms();
+                if (tally.lines() == 1)
+                    first_ms = now;
+                last_ms = from_file ? (tally.lines() - 1) * 1000 : now - first_ms;
+                vcd->add(last_ms, s);
+                if (!from_file)
+                    std::fflush(vcd_file);
+            }
+            if (live) {
+                std::fputs(render_line(tally.lines(), s, wrong, wired, style).c_str(), stdout);
+                std::fputs(render_tally(tally.lines(), tally.failing_lines(), style).c_str(),
+                           stdout);
+                std::fflush(stdout);
+            }
+            continue;
+        }
+        if (got == LineReader::Status::last_line && kind == LineKind::cut_short) {
+            // A report stopped while a line was being saved: not an error.
+            complain(where + " is cut short and left out of the verdict: " + line_text(line));
+            break;
+        }
+        switch (kind) {
+        case LineKind::open_failed:
+            complain(where + ": \"Open device failed!\": the exerciser could not open board 1");
+            break;
+        case LineKind::binary:
+            complain(where + ": binary data, not a report line: " + line_text(line));
+            break;
+        default:
+            complain(where + ": not a report line: " + line_text(line));
+            break;
+        }
+        status = kNotAReport;
+        break;
+    }
+    if (live)
+        std::fputs(erase_tally(style).c_str(), stdout);
+
+    if (vcd_file != nullptr) {
+        if (tally.lines() > 0)
+            vcd->finish(last_ms + 1000);
+        const bool written = vcd->good();
+        if (std::fclose(vcd_file) != 0 || !written) {
+            complain(vcd_path + ": could not be written in full");
+            status = kNotAReport;
+        }
+    }
+    std::fputs(summary(tally).c_str(), stdout);
+    std::fflush(stdout);
+    return status != 0 ? status : exit_status(tally);
+}

@@ -1,0 +1,151 @@
+#include "verdict.h"
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+
+namespace dio_check {
+
+namespace {
+
+bool has(std::uint32_t word, unsigned int bit)
+{
+    return ((word >> bit) & 1U) != 0;
+}
+
+#if defined(__GNUC__)
+std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+#endif
+
+std::string format(const char *fmt, ...)
+{
+    char text[256];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    return text;
+}
+
+} // namespace
+
+Tally::Tally(std::uint32_t wired, Expect expect) : wired_(wired), expect_(expect) {}
+
+std::vector<LineVerdict> Tally::judge() const
+{
+    std::vector<LineVerdict> verdicts;
+    for (unsigned int i = 0; i < 32; ++i) {
+        if (!has(wired_, i))
+            continue;
+        LineVerdict v;
+        v.line = i;
+        v.wrong = wrong_[i];
+        v.lines = lines_;
+        const bool toggled = has(out_high_, i) && has(out_low_, i);
+        if (v.wrong == 0 && toggled) {
+            v.verdict = Verdict::ok;
+        } else if (v.wrong != 0 && v.wrong < lines_) {
+            // Right in some lines and wrong in others: a level that never
+            // changes would be wrong in every line with the same output.
+            v.verdict = !toggled          ? Verdict::intermittent
+                        : !has(in_high_, i) ? Verdict::stuck_low
+                        : !has(in_low_, i)  ? Verdict::stuck_high
+                                            : Verdict::intermittent;
+        } else if (!toggled) {
+            v.verdict = Verdict::undecided;
+            v.out_level = has(out_high_, i);
+        } else {
+            // Wrong in every line, with the output at both levels.
+            v.verdict = Verdict::inverted;
+            if (i > 0 && has(below_, i))
+                v.crossed |= 1U << (i - 1);
+            if (i < 31 && has(above_, i))
+                v.crossed |= 1U << (i + 1);
+        }
+        verdicts.push_back(v);
+    }
+    return verdicts;
+}
+
+std::string describe(const LineVerdict &v, Expect expect)
+{
+    const unsigned int n = v.line;
+    switch (v.verdict) {
+    case Verdict::ok:
+        return format("DI %u: ok", n);
+    case Verdict::stuck_low:
+        return format("DI %u: stuck low", n);
+    case Verdict::stuck_high:
+        return format("DI %u: stuck high", n);
+    case Verdict::intermittent:
+        return format("DI %u: intermittent, wrong in %" PRIu64 " of %" PRIu64 " lines", n,
+                      v.wrong, v.lines);
+    case Verdict::undecided:
+        return format("DI %u: undecided, DO %u was %d in all %" PRIu64
+                      " lines (a verdict needs both levels)",
+                      n, n, v.out_level ? 1 : 0, v.lines);
+    case Verdict::inverted:
+        break;
+    }
+    std::string text = expect == Expect::follow
+                           ? format("DI %u: inverted, always the opposite of DO %u", n, n)
+                           : format("DI %u: inverted, always equal to DO %u", n, n);
+    if (v.crossed != 0) {
+        // Crossed with a neighbour looks the same when the neighbour
+        // carries the opposite level in every line, as the exerciser's
+        // alternating pattern does.
+        std::string neighbours;
+        for (unsigned int j = 0; j < 32; ++j) {
+            if (has(v.crossed, j))
+                neighbours += (neighbours.empty() ? "DO " : " or DO ") + std::to_string(j);
+        }
+        text += " (inverted wiring, or crossed with " + neighbours +
+                (v.crossed & (v.crossed - 1) ? ", which carry" : ", which carries") +
+                " the opposite level in this pattern)";
+    }
+    return text;
+}
+
+std::string summary(const Tally &tally)
+{
+    const std::uint64_t lines = tally.lines();
+    if (lines < 2) {
+        return format("%" PRIu64 " report line%s: a verdict needs both patterns, so at least "
+                      "2 lines\nNO VERDICT\n",
+                      lines, lines == 1 ? "" : "s");
+    }
+    const std::vector<LineVerdict> verdicts = tally.judge();
+    std::string text = format("%" PRIu64 " report lines, %zu DI lines judged (wired %08" PRIx32
+                              ", expected %s)\n",
+                              lines, verdicts.size(), tally.wired(),
+                              tally.expect() == Expect::follow ? "to follow DO"
+                                                               : "opposite to DO");
+    std::size_t ok = 0;
+    for (const LineVerdict &v : verdicts) {
+        if (v.verdict == Verdict::ok)
+            ++ok;
+        else
+            text += describe(v, tally.expect()) + '\n';
+    }
+    if (ok == verdicts.size()) {
+        text += format("all %zu DI lines ok\nPASS\n", ok);
+    } else {
+        text += format("%zu other DI line%s ok; %" PRIu64 " of %" PRIu64
+                       " report lines had a wrong input\nFAIL\n",
+                       ok, ok == 1 ? "" : "s", tally.failing_lines(), lines);
+    }
+    return text;
+}
+
+int exit_status(const Tally &tally)
+{
+    if (tally.lines() < 2)
+        return 1;
+    for (const LineVerdict &v : tally.judge()) {
+        if (v.verdict != Verdict::ok)
+            return 1;
+    }
+    return 0;
+}
+
+} // namespace dio_check
