@@ -7,6 +7,8 @@
 // cycle; and the real period over ten cycles (about twelve seconds; skipped
 // with --no-period). Where the stand-in has Modbus boards, also the cost
 // of one write-and-read pair on one over loopback TCP (modbus_bench.cpp).
+// Last, dio-check reading saved reports of 10 thousand and 10 million
+// lines (check_bench.cpp).
 
 #include <algorithm>
 #include <chrono>
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "check_bench.h"
 #if defined(DIO_BENCH_MODBUS)
 #include "modbus_bench.h"
 #endif
@@ -150,5 +153,7 @@ int main(int argc, char **argv)
     std::fflush(stdout);
     status |= bench_modbus();
 #endif
+    std::fflush(stdout);
+    status |= bench_check();
     return status;
 }

@@ -19,8 +19,7 @@ bool has(std::uint32_t word, int bit)
 
 // One row of 32 cells, bit 31 first, a space between bytes. @cell gives a
 // bit's character; @colour_of its colour (or nullptr).
-template <typename Cell, typename Colour>
-std::string row(Cell cell, Colour colour_of, bool colour)
+template <typename Cell, typename Colour> std::string row(Cell cell, Colour colour_of, bool colour)
 {
     std::string text;
     const char *current = nullptr;
@@ -46,8 +45,8 @@ std::string render_heading()
     return std::string(kIndent) + "   31    24 23    16 15     8 7      0\n";
 }
 
-std::string render_line(std::uint64_t number, Sample s, std::uint32_t wrong,
-                        std::uint32_t wired, const ViewStyle &style)
+std::string render_line(std::uint64_t number, Sample s, std::uint32_t wrong, std::uint32_t wired,
+                        const ViewStyle &style)
 {
     const auto bits = [](std::uint32_t word) {
         return [word](int bit) { return has(word, bit) ? '1' : '0'; };

@@ -11,8 +11,8 @@
 namespace dio_check {
 
 struct ViewStyle {
-    bool colour = false;  // ANSI colours (off with NO_COLOR)
-    bool redraw = false;  // the tally is redrawn in place, not repeated
+    bool colour = false; // ANSI colours (off with NO_COLOR)
+    bool redraw = false; // the tally is redrawn in place, not repeated
 };
 
 // Bit numbers over the columns of render_line().
@@ -21,8 +21,8 @@ std::string render_heading();
 // Report line @number: "do" and "di" rows of bits, 31 first, grouped by
 // eight; the bits in @wrong are marked with '^' in a third row (and in
 // colour); bits outside @wired are dimmed when in colour.
-std::string render_line(std::uint64_t number, Sample s, std::uint32_t wrong,
-                        std::uint32_t wired, const ViewStyle &style);
+std::string render_line(std::uint64_t number, Sample s, std::uint32_t wrong, std::uint32_t wired,
+                        const ViewStyle &style);
 
 // "12 lines, 3 failing", to be shown under the last line.
 std::string render_tally(std::uint64_t lines, std::uint64_t failing, const ViewStyle &style);

@@ -90,8 +90,8 @@ bool parse_mask(const std::string &text, std::uint32_t &mask)
 {
     std::size_t p = text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0 ? 2 : 0;
     const std::size_t digits = text.size() - p;
-    if (digits == 0 || digits > 8 || text.find_first_not_of("0123456789abcdefABCDEF", p) !=
-                                         std::string::npos)
+    if (digits == 0 || digits > 8 ||
+        text.find_first_not_of("0123456789abcdefABCDEF", p) != std::string::npos)
         return false;
     mask = static_cast<std::uint32_t>(std::strtoul(text.c_str() + p, nullptr, 16));
     return mask != 0;
@@ -117,9 +117,7 @@ std::string line_text(std::string_view line)
     return '"' + quoted(line) + '"';
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int run(int argc, char **argv)
 {
     CLI::App app{"Reads dio-exerciser's report and says, for each input line (DI), whether it "
                  "follows its output (DO).\nExit status: 0 all judged lines ok, 1 any not (or too "
@@ -141,7 +139,8 @@ int main(int argc, char **argv)
             },
             "1 OR MORE"));
     std::string wired_text = "ffffffff";
-    app.add_option("--wired", wired_text, "Judge only these DI lines, a hex mask (default ffffffff)")
+    app.add_option("--wired", wired_text,
+                   "Judge only these DI lines, a hex mask (default ffffffff)")
         ->type_name("MASK")
         ->check(CLI::Validator(
             [](std::string &text) {
@@ -292,4 +291,16 @@ int main(int argc, char **argv)
     std::fputs(summary(tally).c_str(), stdout);
     std::fflush(stdout);
     return status != 0 ? status : exit_status(tally);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "dio-check: %s\n", e.what());
+        return kNotAReport;
+    }
 }

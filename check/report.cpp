@@ -33,8 +33,7 @@ int hex_digit(char c)
 // Reads "<key>:<hex>" from @p on; how far it got decides the line's kind.
 enum class Scan { whole, ran_out, bad };
 
-Scan scan_field(std::string_view line, std::size_t &p, std::string_view key,
-                std::uint32_t &value)
+Scan scan_field(std::string_view line, std::size_t &p, std::string_view key, std::uint32_t &value)
 {
     for (const char k : key) {
         if (p == line.size())

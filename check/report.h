@@ -40,12 +40,12 @@ class LineReader {
     static constexpr std::size_t kMaxLine = 64;
 
     enum class Status {
-        line,         // a line ended by a line feed
-        last_line,    // the input ended in the middle of a line
-        overlong,     // a line longer than kMaxLine; @line is its start
-        end,          // the input ended
-        interrupted,  // a signal interrupted the wait; call again to go on
-        failed,       // reading failed; see error()
+        line,        // a line ended by a line feed
+        last_line,   // the input ended in the middle of a line
+        overlong,    // a line longer than kMaxLine; @line is its start
+        end,         // the input ended
+        interrupted, // a signal interrupted the wait; call again to go on
+        failed,      // reading failed; see error()
     };
 
     explicit LineReader(int fd) : fd_(fd) {}

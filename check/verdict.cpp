@@ -1,7 +1,6 @@
 #include "verdict.h"
 
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 
 namespace dio_check {
@@ -13,23 +12,19 @@ bool has(std::uint32_t word, unsigned int bit)
     return ((word >> bit) & 1U) != 0;
 }
 
-#if defined(__GNUC__)
-std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-#endif
-
-std::string format(const char *fmt, ...)
+// snprintf into a string; every text here is short.
+template <typename... Args> std::string format(const char *fmt, Args... args)
 {
     char text[256];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(text, sizeof text, fmt, args);
-    va_end(args);
+    std::snprintf(text, sizeof text, fmt, args...);
     return text;
 }
 
 } // namespace
 
-Tally::Tally(std::uint32_t wired, Expect expect) : wired_(wired), expect_(expect) {}
+Tally::Tally(std::uint32_t wired, Expect expect) : wired_(wired), expect_(expect)
+{
+}
 
 std::vector<LineVerdict> Tally::judge() const
 {
@@ -47,7 +42,7 @@ std::vector<LineVerdict> Tally::judge() const
         } else if (v.wrong != 0 && v.wrong < lines_) {
             // Right in some lines and wrong in others: a level that never
             // changes would be wrong in every line with the same output.
-            v.verdict = !toggled          ? Verdict::intermittent
+            v.verdict = !toggled            ? Verdict::intermittent
                         : !has(in_high_, i) ? Verdict::stuck_low
                         : !has(in_low_, i)  ? Verdict::stuck_high
                                             : Verdict::intermittent;
@@ -78,8 +73,8 @@ std::string describe(const LineVerdict &v, Expect expect)
     case Verdict::stuck_high:
         return format("DI %u: stuck high", n);
     case Verdict::intermittent:
-        return format("DI %u: intermittent, wrong in %" PRIu64 " of %" PRIu64 " lines", n,
-                      v.wrong, v.lines);
+        return format("DI %u: intermittent, wrong in %" PRIu64 " of %" PRIu64 " lines", n, v.wrong,
+                      v.lines);
     case Verdict::undecided:
         return format("DI %u: undecided, DO %u was %d in all %" PRIu64
                       " lines (a verdict needs both levels)",
@@ -115,12 +110,11 @@ std::string summary(const Tally &tally)
                       lines, lines == 1 ? "" : "s");
     }
     const std::vector<LineVerdict> verdicts = tally.judge();
-    std::string text = format("%" PRIu64 " report lines, %zu DI lines judged (wired %08" PRIx32
-                              ", expected %s)\n",
-                              lines, verdicts.size(), tally.wired(),
-                              tally.expect() == Expect::follow ? "to follow DO"
-                                                               : "opposite to DO");
-    std::size_t ok = 0;
+    std::string text =
+        format("%" PRIu64 " report lines, %u DI lines judged (wired %08" PRIx32 ", expected %s)\n",
+               lines, static_cast<unsigned int>(verdicts.size()), tally.wired(),
+               tally.expect() == Expect::follow ? "to follow DO" : "opposite to DO");
+    unsigned int ok = 0;
     for (const LineVerdict &v : verdicts) {
         if (v.verdict == Verdict::ok)
             ++ok;
@@ -128,9 +122,9 @@ std::string summary(const Tally &tally)
             text += describe(v, tally.expect()) + '\n';
     }
     if (ok == verdicts.size()) {
-        text += format("all %zu DI lines ok\nPASS\n", ok);
+        text += format("all %u DI lines ok\nPASS\n", ok);
     } else {
-        text += format("%zu other DI line%s ok; %" PRIu64 " of %" PRIu64
+        text += format("%u other DI line%s ok; %" PRIu64 " of %" PRIu64
                        " report lines had a wrong input\nFAIL\n",
                        ok, ok == 1 ? "" : "s", tally.failing_lines(), lines);
     }

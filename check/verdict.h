@@ -31,10 +31,10 @@ enum class Verdict {
 struct LineVerdict {
     unsigned int line = 0; // DI number, 0-31
     Verdict verdict = Verdict::ok;
-    std::uint64_t wrong = 0;      // report lines in which it was wrong
-    std::uint64_t lines = 0;      // report lines judged
-    bool out_level = false;       // for undecided: the one level its output had
-    std::uint32_t crossed = 0;    // for inverted: DO lines it may be crossed with
+    std::uint64_t wrong = 0;   // report lines in which it was wrong
+    std::uint64_t lines = 0;   // report lines judged
+    bool out_level = false;    // for undecided: the one level its output had
+    std::uint32_t crossed = 0; // for inverted: DO lines it may be crossed with
 };
 
 // Everything the verdict needs, kept as it goes: a few words, so memory

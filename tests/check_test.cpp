@@ -51,8 +51,12 @@ TEST(Report, TellsWhatALineIsWhenItIsNotAReportLine)
         EXPECT_EQ(kind_of(cut), LineKind::cut_short) << cut;
     EXPECT_EQ(kind_of("Open device failed!"), LineKind::open_failed);
     EXPECT_EQ(kind_of("Open device failed!\r"), LineKind::open_failed);
-    for (const std::string &junk :
-         {std::string("do:1,di:\0" "2", 10), std::string("\x7f" "ELF"), std::string("do:1\r,di:1"), std::string("\xc3(")})
+    for (const std::string &junk : {std::string("do:1,di:\0"
+                                                "2",
+                                                10),
+                                    std::string("\x7f"
+                                                "ELF"),
+                                    std::string("do:1\r,di:1"), std::string("\xc3(")})
         EXPECT_EQ(kind_of(junk), LineKind::binary) << dio_check::quoted(junk);
     for (const char *bad : {"do:123456789,di:0", "di:1,do:1", "do:1,di:1 ", "do:1;di:1",
                             "do:0x1,di:1", "do: 1,di:1", "do:1,di:1,do:1", "hello", "Ger\xc3\xa4t"})
@@ -311,7 +315,7 @@ TEST(Program, StopsAtInputThatIsNotAReportKeepingWhatCameBefore)
         {kTwoGood + "$ ^C\n", "line 3: not a report line: \"$ ^C\""},
         {kTwoGood + std::string(5000, '7') + "\n", "line 3: longer than any report line"},
         {kTwoGood + std::string("\x89PNG\r\n\x1a\n\0\0", 10),
-         "line 3: binary data, not a report line: \"\\x89PNG\""},
+         R"(line 3: binary data, not a report line: "\x89PNG")"},
         {kTwoGood + "\ndo:1,di:1\n", "line 3: not a report line: \"\""},
         {kTwoGood + "do:55555555,di", "line 3 is cut short and left out of the verdict"},
     };
@@ -330,10 +334,14 @@ TEST(Program, StopsAtInputThatIsNotAReportKeepingWhatCameBefore)
 
 TEST(Program, RefusesWrongOptionsAndFilesItCannotUse)
 {
-    for (const std::vector<std::string> &args :
-         {std::vector<std::string>{"--bogus"}, {"--lines", "0"}, {"--lines", "x"},
-          {"--wired", "0"}, {"--wired", "123456789"}, {"--expect", "sideways"},
-          {"--vcd", "/nonexistent/run.vcd"}, {"--vcd", "/dev/full"}}) {
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"--bogus"},
+                                                 {"--lines", "0"},
+                                                 {"--lines", "x"},
+                                                 {"--wired", "0"},
+                                                 {"--wired", "123456789"},
+                                                 {"--expect", "sideways"},
+                                                 {"--vcd", "/nonexistent/run.vcd"},
+                                                 {"--vcd", "/dev/full"}}) {
         const Result r = check(kTwoGood, args);
         EXPECT_EQ(r.status, 2) << args[0] << ' ' << args.back();
         EXPECT_NE(r.err, "") << args[0];
@@ -390,19 +398,21 @@ TEST(Program, WritesTheWaveformAsLinesArriveFromAPipe)
 // comes back at the end of standard error.
 Result pipeline(const harness::Env &env, const std::string &args)
 {
-    const std::string script = std::string("'") + DIO_EXERCISER + "' </dev/null | '" + DIO_CHECK +
-                               "' " + args +
-                               "; s=(${PIPESTATUS[@]}); echo \"exerciser ${s[0]}\" >&2; exit ${s[1]}";
+    const std::string script =
+        std::string("'") + DIO_EXERCISER + "' </dev/null | '" + DIO_CHECK + "' " + args +
+        "; s=(${PIPESTATUS[@]}); echo \"exerciser ${s[0]}\" >&2; exit ${s[1]}";
     harness::Process p({"/bin/bash", {"-c", script}, env, Input::Closed, Output::File});
     return {p.wait(20s).value_or(-1), p.output(), p.errors()};
 }
 
 TEST(Pipeline, PassesOnTheSimulatedBoardAndEndsTheExerciser)
 {
-    const Result r = pipeline(
-        {{"LD_LIBRARY_PATH", ""}, {"LD_PRELOAD", FAST_WAIT}, {"FASTWAIT_MS", "20"},
-         {"ASAN_OPTIONS", "verify_asan_link_order=0"}, {"VORNEL_BOARD1", "loopback"}},
-        "--lines 6");
+    const Result r = pipeline({{"LD_LIBRARY_PATH", ""},
+                               {"LD_PRELOAD", FAST_WAIT},
+                               {"FASTWAIT_MS", "20"},
+                               {"ASAN_OPTIONS", "verify_asan_link_order=0"},
+                               {"VORNEL_BOARD1", "loopback"}},
+                              "--lines 6");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "6 report lines, 32 DI lines judged (wired ffffffff, expected to follow "
                      "DO)\nall 32 DI lines ok\nPASS\n");
@@ -413,8 +423,8 @@ TEST(Pipeline, PassesOnTheSimulatedBoardAndEndsTheExerciser)
 TEST(Pipeline, NamesTheFaultsOfAScriptedBoard)
 {
     const harness::Env faulty{{"LD_LIBRARY_PATH", FAKE_BOARD_DIR}, {"FAKEBOARD_CYCLES", "100000"},
-                              {"FAKEBOARD_LOOPBACK", "1"},      {"FAKEBOARD_STUCK_LOW", "20"},
-                              {"FAKEBOARD_INVERTED", "1000"},   {"FAKEBOARD_FLAKY", "100000"}};
+                              {"FAKEBOARD_LOOPBACK", "1"},         {"FAKEBOARD_STUCK_LOW", "20"},
+                              {"FAKEBOARD_INVERTED", "1000"},      {"FAKEBOARD_FLAKY", "100000"}};
     const Result r = pipeline(faulty, "--lines 6");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "6 report lines, 32 DI lines judged (wired ffffffff, expected to follow "

@@ -20,10 +20,20 @@ function(expect_standalone program)
     dio_expect_runs("${program}" ${SECONDS_FOR_A_LINE})
 endfunction()
 
+# The report checker comes along and runs on its own too.
+function(expect_checker program)
+    execute_process(COMMAND ${EMULATOR} "${program}" --version RESULT_VARIABLE status
+                    OUTPUT_VARIABLE out ERROR_VARIABLE out TIMEOUT 20)
+    if(NOT status EQUAL 0 OR NOT out MATCHES "^dio-check ")
+        message(FATAL_ERROR "${program} --version: status ${status}, output ${out}")
+    endif()
+endfunction()
+
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --config "${CONFIG}"
                         --prefix "${WORK_DIR}/prefix"
                 OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 expect_standalone("${WORK_DIR}/prefix/bin/dio-exerciser${EXE_SUFFIX}")
+expect_checker("${WORK_DIR}/prefix/bin/dio-check${EXE_SUFFIX}")
 
 execute_process(COMMAND cpack -G ${PACKAGE} -C "${CONFIG}" -B "${WORK_DIR}/package"
                 WORKING_DIRECTORY "${BUILD_DIR}" OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
@@ -31,6 +41,7 @@ if(PACKAGE STREQUAL "DEB")
     file(GLOB package "${WORK_DIR}/package/*.deb")
     execute_process(COMMAND dpkg-deb -x "${package}" "${WORK_DIR}/root" COMMAND_ERROR_IS_FATAL ANY)
     expect_standalone("${WORK_DIR}/root/usr/bin/dio-exerciser")
+    expect_checker("${WORK_DIR}/root/usr/bin/dio-check")
 else()
     file(GLOB package "${WORK_DIR}/package/*.zip")
     file(ARCHIVE_EXTRACT INPUT "${package}" DESTINATION "${WORK_DIR}/root")
@@ -38,4 +49,6 @@ else()
     file(GLOB_RECURSE contents RELATIVE "${WORK_DIR}/root" "${WORK_DIR}/root/*")
     message(STATUS "zip holds: ${contents}")
     expect_standalone("${program}")
+    file(GLOB_RECURSE checker "${WORK_DIR}/root/*/dio-check${EXE_SUFFIX}")
+    expect_checker("${checker}")
 endif()

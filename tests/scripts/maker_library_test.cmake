@@ -36,8 +36,8 @@ elseif(built)
     message(FATAL_ERROR "the stand-in was built: ${built}")
 endif()
 file(GLOB_RECURSE installed RELATIVE "${WORK_DIR}/prefix" "${WORK_DIR}/prefix/*")
-if(NOT installed STREQUAL "bin/dio-exerciser${EXE_SUFFIX}")
-    message(FATAL_ERROR "installed more than the program: ${installed}")
+if(NOT installed STREQUAL "bin/dio-check${EXE_SUFFIX};bin/dio-exerciser${EXE_SUFFIX}")
+    message(FATAL_ERROR "installed more than the two programs: ${installed}")
 endif()
 
 # It runs on the maker's library, which reads every output back inverted.

@@ -61,7 +61,7 @@ elseif(CHECK STREQUAL "dio-check")
     # dio-check on saved Windows reports: verdict, message and exit status.
     set(good "do:55555555,di:55555555\r\ndo:aaaaaaaa,di:aaaaaaaa\r\n")
     foreach(case "pass|0|${good}|PASS"
-                 "fail|1|${good}do:55555555,di:55555555\r\ndo:aaaaaaaa,di:aaaaaa8a\r\n|DI 5: stuck low"
+                 "fail|1|do:55555555,di:55555555\r\ndo:aaaaaaaa,di:aaaaaa8a\r\n|DI 5: stuck low\r?\n"
                  "open|2|Open device failed!\r\n|could not open board 1")
         string(REPLACE "|" ";" case "${case}")
         list(GET case 0 name)
