@@ -1,9 +1,19 @@
-# cpack: the program and the stand-in board library, installed as by
-# cmake --install; a Debian package on Linux, a zip on Windows.
+# cpack: the programs, the stand-in board library, manual pages and
+# copyright, installed as by cmake --install, with stripped binaries; a
+# Debian package on Linux, a zip on Windows.
 set(CPACK_PACKAGE_NAME dio-exerciser)
 set(CPACK_PACKAGE_VENDOR "dio-exerciser developers")
-set(CPACK_PACKAGE_CONTACT "dio-exerciser developers <dio-exerciser@localhost>")
+set(CPACK_PACKAGE_CONTACT "dio-exerciser developers <dio-exerciser@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+    "dio-exerciser drives all 32 digital outputs of an I/O board with an"
+    "alternating pattern once a second and prints the pattern written and the"
+    "32 inputs read back. dio-check reads that report and names the input"
+    "lines that do not follow their outputs: stuck, inverted or intermittent."
+    "It shows the lines live and can write them as a waveform."
+    "A stand-in board library drives a simulated board, GPIO chips, or Modbus"
+    "TCP and RTU remote I/O modules.")
+set(CPACK_STRIP_FILES ON)
 if(WIN32)
     set(CPACK_GENERATOR ZIP)
     set(CPACK_PACKAGE_FILE_NAME "${PROJECT_NAME}-${PROJECT_VERSION}-win64")
@@ -12,8 +22,11 @@ else()
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
-if(DIO_MODBUS AND NOT VORNEL_DIR)
-    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libmodbus5 (>= 3.1.6)")
-endif()
+# Dependencies as dpkg-shlibdeps finds them in the binaries, with versions.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
+    "${CMAKE_INSTALL_PREFIX}/${DIO_INSTALL_BOARDLIBDIR}")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 include(CPack)
