@@ -18,7 +18,8 @@ else()
     list(APPEND configure -DCMAKE_CXX_COMPILER=${COMPILER})
 endif()
 execute_process(COMMAND ${CMAKE_COMMAND} ${configure} OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
-execute_process(COMMAND ${CMAKE_COMMAND} --build "${build}" OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${CMAKE_COMMAND} --build "${build}" --parallel 2
+                OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${build}" --prefix "${WORK_DIR}/prefix"
                 OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 
