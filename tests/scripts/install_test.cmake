@@ -1,6 +1,7 @@
 # Installs the build (cmake --install, then the cpack package: Debian
 # package on Linux, zip on Windows) into scratch folders and runs each
-# installed program there, with nothing in the environment to help it.
+# installed program there, with nothing in the environment to help it. On
+# Linux no installed binary may search a relative folder for libraries.
 #
 #   -DBUILD_DIR=... -DCONFIG=... -DPACKAGE=DEB|ZIP -DEXE_SUFFIX=...
 #   plus those of run.cmake
@@ -33,6 +34,9 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --config "${CO
                         --prefix "${WORK_DIR}/prefix"
                 OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 expect_standalone("${WORK_DIR}/prefix/bin/dio-exerciser${EXE_SUFFIX}")
+if(NOT EMULATOR)
+    dio_expect_safe_run_paths("${WORK_DIR}/prefix")
+endif()
 expect_checker("${WORK_DIR}/prefix/bin/dio-check${EXE_SUFFIX}")
 
 execute_process(COMMAND cpack -G ${PACKAGE} -C "${CONFIG}" -B "${WORK_DIR}/package"
@@ -41,6 +45,7 @@ if(PACKAGE STREQUAL "DEB")
     file(GLOB package "${WORK_DIR}/package/*.deb")
     execute_process(COMMAND dpkg-deb -x "${package}" "${WORK_DIR}/root" COMMAND_ERROR_IS_FATAL ANY)
     expect_standalone("${WORK_DIR}/root/usr/bin/dio-exerciser")
+    dio_expect_safe_run_paths("${WORK_DIR}/root")
     expect_checker("${WORK_DIR}/root/usr/bin/dio-check")
 else()
     file(GLOB package "${WORK_DIR}/package/*.zip")
