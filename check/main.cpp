@@ -112,9 +112,7 @@ void complain(const std::string &message)
 
 std::string line_text(std::string_view line)
 {
-    if (!line.empty() && line.back() == '\r')
-        line.remove_suffix(1);
-    return '"' + quoted(line) + '"';
+    return '"' + quoted(without_cr(line)) + '"';
 }
 
 int run(int argc, char **argv)

@@ -79,10 +79,16 @@ bool is_text(std::string_view line)
 
 } // namespace
 
-LineKind classify(std::string_view line, Sample &sample)
+std::string_view without_cr(std::string_view line)
 {
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
+    return line;
+}
+
+LineKind classify(std::string_view line, Sample &sample)
+{
+    line = without_cr(line);
 
     std::size_t p = 0;
     Scan s = scan_field(line, p, "do:", sample.out);

@@ -24,8 +24,11 @@ enum class LineKind {
     malformed,   // text, but not a report line
 };
 
+// @line without the carriage return a Windows log ends it with.
+std::string_view without_cr(std::string_view line);
+
 // Looks at one line, without its line feed; a trailing carriage return
-// (a Windows log) is allowed. Fills @sample for a report line.
+// is allowed. Fills @sample for a report line.
 LineKind classify(std::string_view line, Sample &sample);
 
 // @line as it may be shown in a message: bytes that are not printable

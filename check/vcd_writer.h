@@ -26,7 +26,6 @@ class VcdWriter {
     [[nodiscard]] bool good() const { return std::ferror(file_) == 0; }
 
   private:
-    void put(char c) { std::putc(c, file_); }
     void time(std::uint64_t ms);
     void changes(char side, std::uint32_t now, std::uint32_t before, bool all);
 
