@@ -155,6 +155,9 @@ TEST(ModbusSettings, MalformedOnesFailToOpenWithTheReason)
              {{{"VORNEL_BOARD1_MODBUS", "[::1:502"}}, "no ']'"},
              {{{"VORNEL_BOARD1_MODBUS", "[::1]502"}}, "expected :<port>"},
              {{{"VORNEL_BOARD1_MODBUS", ":502"}}, "no host named"},
+             {{{"VORNEL_BOARD1_MODBUS", "http://127.0.0.1:5020"}}, "address, not a URL"},
+             {{{"VORNEL_BOARD1_MODBUS", ""}}, "coils and inputs are on a Modbus module"},
+             {{{"VORNEL_BOARD1_MODBUS", ""}, {"VORNEL_BOARD1_DO", ""}}, "on a Modbus module"},
              {{{"VORNEL_BOARD1_MODBUS", "a host"}}, "not a host name"},
              {{{"VORNEL_BOARD1_MODBUS", tty}, {"VORNEL_BOARD1_SERIAL", "9601"}}, "baud"},
              {{{"VORNEL_BOARD1_MODBUS", tty}, {"VORNEL_BOARD1_SERIAL", "9600,9N1"}}, "framing"},
@@ -169,6 +172,8 @@ TEST(ModbusSettings, MalformedOnesFailToOpenWithTheReason)
              {{{"VORNEL_BOARD1_MODBUS", "h"}, {"VORNEL_BOARD1_DI", "holding:0"}}, "inputs:<"},
              {{{"VORNEL_BOARD1_MODBUS", "h"}, {"VORNEL_BOARD1_DO", "coils:0-32"}}, "than 32"},
              {{{"VORNEL_BOARD1_MODBUS", "h"}, {"VORNEL_BOARD1_DO", "coils:4,4"}}, "twice"},
+             {{{"VORNEL_BOARD1_MODBUS", "h"}, {"VORNEL_BOARD1_DO", "0-15"}}, "as in coils:0-15"},
+             {{{"VORNEL_BOARD1_MODBUS", "h"}, {"VORNEL_BOARD1_DI", "0-15"}}, "as in inputs:0-15"},
              {{{"VORNEL_BOARD1_MODBUS", "h"}, {"VORNEL_BOARD1_DO", ""}, {"VORNEL_BOARD1_DI", ""}},
               "name the coils"},
              {{{"VORNEL_BOARD1_MODBUS", "h"}, {"VORNEL_BOARD1", "gpio"}}, "does not go with"},
@@ -352,6 +357,11 @@ TEST_F(ModbusOutage, AModuleRestartedMidRunIsFoundAgain)
     ASSERT_TRUE(read_until_right(p, 100, pattern));
     EXPECT_EQ(read_lines(p, 10, pattern), 10);
     EXPECT_EQ(peer->count("connected"), 1U) << "a healthy run keeps its connection";
+    // Each reason says which call failed.
+    const std::string where = "vornel: 127.0.0.1:" + port;
+    for (const char *what : {": writing coils 0-31: connecting: Connection refused\n",
+                             ": reading inputs 0-31: connecting: Connection refused\n"})
+        EXPECT_NE(p.errors().find(where + what), std::string::npos) << p.errors();
 }
 
 TEST_F(ModbusOutage, LateRepliesAreNeverTakenForLaterOnes)

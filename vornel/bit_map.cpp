@@ -36,11 +36,11 @@ bool parse_decimal(const std::string &text, std::uint32_t low, std::uint32_t hig
     return true;
 }
 
-std::string parse_bit_map(const std::string &text, BitMap &map)
+std::string parse_bit_map(const std::string &text, BitMap &map, const char *example)
 {
     const std::size_t colon = text.find(':');
     if (colon == std::string::npos)
-        return "'" + text + "': expected <name>:<list>, as in gpiochip0:0-15,20";
+        return "'" + text + "': expected <name>:<list>, as in " + example;
     BitMap parsed;
     parsed.where = trim(text.substr(0, colon));
     if (parsed.where.empty())

@@ -25,9 +25,10 @@ bool parse_decimal(const std::string &text, std::uint32_t low, std::uint32_t hig
 
 // Parses @text into @map: numbers and ranges 0-65535 separated by commas,
 // a range may run downwards, at most 32 numbers, none twice. Returns an
-// empty string on success, otherwise what is wrong with @text; @map is
-// then left as it was.
-std::string parse_bit_map(const std::string &text, BitMap &map);
+// empty string on success, otherwise what is wrong with @text, with
+// @example as the form to follow; @map is then left as it was.
+std::string parse_bit_map(const std::string &text, BitMap &map,
+                          const char *example = "gpiochip0:0-15,20");
 
 } // namespace vornel
 

@@ -43,6 +43,8 @@ std::string parse_host(const std::string &text, ModbusConfig &c)
     const std::string name = "VORNEL_BOARD1_MODBUS='" + text + "': ";
     std::string host;
     std::string port = "502";
+    if (text.find("://") != std::string::npos)
+        return name + "give the module's host name or address, not a URL, as in 192.168.1.20:502";
     if (text[0] == '[') {
         const std::size_t close = text.find(']');
         if (close == std::string::npos)
@@ -104,7 +106,7 @@ std::string parse_table(const char *name, const std::string &text, bool coils_on
 {
     const std::string usage =
         coils_only ? "coils:<addresses>" : "inputs:<addresses> or coils:<addresses>";
-    const std::string reason = parse_bit_map(text, map);
+    const std::string reason = parse_bit_map(text, map, coils_only ? "coils:0-15" : "inputs:0-15");
     if (!reason.empty())
         return std::string(name) + ": " + reason;
     coils = map.where == "coils";
@@ -247,8 +249,10 @@ std::string ModbusBoard::open_config(const ModbusConfig &config)
     // Prove the mapping without changing an output: read it all once.
     const Clock::time_point end = deadline();
     std::uint32_t word = 0;
-    if (connect(end, reason) == 0 && read_runs(output_runs_, true, end, word, reason) &&
-        read_runs(input_runs_, config.inputs_are_coils, end, word, reason))
+    if (connect(end, reason) != 0)
+        reason = where_ + ": " + reason;
+    else if (read_runs(output_runs_, true, end, word, reason) &&
+             read_runs(input_runs_, config.inputs_are_coils, end, word, reason))
         return {};
     if (reason.find("no reply") != std::string::npos)
         reason += " (a wrong unit id looks like this too)";
@@ -270,7 +274,7 @@ int ModbusBoard::connect(Clock::time_point deadline, std::string &reason)
         return connect_tcp(deadline, reason);
     if (modbus_connect(ctx_) != 0) {
         const int err = errno;
-        reason = where_ + ": " + std::strerror(err);
+        reason = std::string("opening the port: ") + std::strerror(err);
         return err;
     }
     // Nothing that came before this connection is an answer to it.
@@ -323,19 +327,29 @@ int ModbusBoard::connect_tcp(Clock::time_point deadline, std::string &reason)
         }
         ::close(fd);
     }
-    reason = err == ETIMEDOUT ? "no answer from " + where_ + " within " +
-                                    std::to_string(config_.timeout_ms) + " ms"
-                              : where_ + ": " + std::strerror(err);
+    reason = err == ETIMEDOUT ? "no connection within " + std::to_string(config_.timeout_ms) + " ms"
+                              : std::string("connecting: ") + std::strerror(err);
     return err;
 }
 
-bool ModbusBoard::set_timeout(Clock::time_point deadline, std::string &reason)
+// "0-7,16,18-19": every address of @runs, for messages.
+std::string ModbusBoard::addresses(const std::vector<Run> &runs)
+{
+    std::string text;
+    for (const Run &run : runs)
+        text += (text.empty() ? "" : ",") + range(run.start, run.count);
+    return text;
+}
+
+bool ModbusBoard::set_timeout(Clock::time_point deadline, const char *what, const Run &run,
+                              std::string &reason)
 {
     const auto left =
         std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
     if (left < 1000) {
         // Many runs of addresses on a slow line can need more than that.
-        reason = where_ + ": gave up after " + std::to_string(2 * config_.timeout_ms) +
+        reason = where_ + ": " + what + " " + range(run.start, run.count) + ": gave up after " +
+                 std::to_string(2 * config_.timeout_ms) +
                  " ms for one call (a longer VORNEL_BOARD1_TIMEOUT_MS allows more)";
         return false;
     }
@@ -349,14 +363,14 @@ bool ModbusBoard::read_runs(const std::vector<Run> &runs, bool coils, Clock::tim
                             std::uint32_t &word, std::string &reason)
 {
     bool ok = true;
+    const char *what = coils ? "reading coils" : "reading inputs";
     for (const Run &run : runs) {
-        if (!set_timeout(deadline, reason))
+        if (!set_timeout(deadline, what, run, reason))
             return false;
         const int rc = coils ? modbus_read_bits(ctx_, run.start, run.count, values_)
                              : modbus_read_input_bits(ctx_, run.start, run.count, values_);
         if (rc != run.count) {
-            failed(coils ? "reading coils" : "reading inputs", run, rc < 0 ? errno : EMBBADDATA,
-                   reason);
+            failed(what, run, rc < 0 ? errno : EMBBADDATA, reason);
             ok = false;
             if (!connected_)
                 return false;
@@ -380,13 +394,15 @@ int ModbusBoard::write(std::uint32_t pattern, std::string &reason)
         return 0;
     const Clock::time_point end = deadline();
     const int err = connect(end, reason);
-    if (err != 0)
+    if (err != 0) {
+        reason = where_ + ": writing coils " + addresses(output_runs_) + ": " + reason;
         return -err;
+    }
     int result = 0;
     for (const Run &run : output_runs_) {
         for (int k = 0; k < run.count; ++k)
             values_[k] = static_cast<std::uint8_t>(pattern >> run.bit[k] & 1U);
-        if (!set_timeout(end, reason))
+        if (!set_timeout(end, "writing coils", run, reason))
             return -ETIMEDOUT;
         const int rc = modbus_write_bits(ctx_, run.start, run.count, values_);
         if (rc != run.count) {
@@ -409,6 +425,9 @@ std::uint32_t ModbusBoard::read(std::string &reason)
     const Clock::time_point end = deadline();
     if (connect(end, reason) == 0)
         read_runs(input_runs_, config_.inputs_are_coils, end, word, reason);
+    else
+        reason = where_ + (config_.inputs_are_coils ? ": reading coils " : ": reading inputs ") +
+                 addresses(input_runs_) + ": " + reason;
     return word;
 }
 

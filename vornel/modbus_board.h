@@ -76,10 +76,12 @@ class ModbusBoard final : public IoBoard {
     };
 
     static std::vector<Run> runs_of(const BitMap &map);
-    // 0 once connected, else an errno value and the reason.
+    static std::string addresses(const std::vector<Run> &runs);
+    // 0 once connected, else an errno value and why.
     int connect(Clock::time_point deadline, std::string &reason);
     int connect_tcp(Clock::time_point deadline, std::string &reason);
-    bool set_timeout(Clock::time_point deadline, std::string &reason);
+    bool set_timeout(Clock::time_point deadline, const char *what, const Run &run,
+                     std::string &reason);
     // Reads @runs of coils or inputs into @word; false on the first failure.
     bool read_runs(const std::vector<Run> &runs, bool coils, Clock::time_point deadline,
                    std::uint32_t &word, std::string &reason);

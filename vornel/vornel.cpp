@@ -76,6 +76,18 @@ vornel::IoBoard *pick(std::string &reason)
         reason = "VORNEL_BOARD1=" + kind + " does not go with VORNEL_BOARD1_MODBUS";
         return nullptr;
     }
+    if (kind.empty() && !module_named && lines_named) {
+        // coils: and inputs: are Modbus words, never a GPIO chip's name.
+        for (const char *name : {"VORNEL_BOARD1_DO", "VORNEL_BOARD1_DI"}) {
+            const std::string value = setting(name);
+            if (value.rfind("coils:", 0) == 0 || value.rfind("inputs:", 0) == 0) {
+                reason = std::string(name) + "=" + value +
+                         ": coils and inputs are on a Modbus module; name it in "
+                         "VORNEL_BOARD1_MODBUS";
+                return nullptr;
+            }
+        }
+    }
     if (kind == "gpio" || (kind.empty() && lines_named)) {
 #if defined(__linux__)
         static vornel::GpioBoard gpio(vornel::chip_io());
