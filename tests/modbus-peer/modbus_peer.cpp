@@ -3,8 +3,9 @@
 // that a test switches on and off while it runs.
 //
 //   modbus-peer --tcp <address> [--port <n>] [--unit <n>] [--bits <n>] [--quiet]
-//   modbus-peer --rtu [--unit <n>] [--bits <n>] [--quiet]
+//   modbus-peer --rtu [<serial port>] [--unit <n>] [--bits <n>] [--quiet]
 //
+// With --rtu alone it makes a pseudo-terminal of its own and serves it.
 // Tells on standard output, one line each, flushed:
 //   port <n> | pty <path>          where it serves, once at the start
 //   connected | disconnected       a TCP client came or went
@@ -138,32 +139,92 @@ void command(const std::string &line, Faults &faults)
     tell("ok");
 }
 
+const char kUsage[] =
+    "Usage: modbus-peer --tcp <address> [--port <n>] [options]\n"
+    "       modbus-peer --rtu [<serial port>] [options]\n"
+    "A Modbus module for trying a mapping without one: <bits> coils and as many\n"
+    "discrete inputs, wired as a loopback (writing coil k sets input k).\n"
+    "  --tcp <address>  serve Modbus TCP on this address (127.0.0.1, ::1)\n"
+    "  --port <n>       on this port; default: any free one, printed as 'port <n>'\n"
+    "  --rtu [<port>]   serve Modbus RTU on a serial port, or on a pseudo-terminal\n"
+    "                   of its own, printed as 'pty <path>'\n"
+    "  --unit <n>       answer this unit id (default 1)\n"
+    "  --bits <n>       coils and inputs it has (default 64)\n"
+    "  --quiet          do not print a line per request\n"
+    "Prints each request as 'request <unit> <function> <address> <count>'.\n"
+    "Takes commands on standard input, to play a module that fails:\n"
+    "  silent | answer | late <ms> [<n>] | trickle <ms> | exception <code> [<n>]\n"
+    "Runs until its standard input ends (Ctrl+D) or it is stopped (Ctrl+C).\n";
+
+[[noreturn]] void usage_error(const std::string &what)
+{
+    std::fprintf(stderr, "modbus-peer: %s\nTry 'modbus-peer --help'.\n", what.c_str());
+    std::exit(2);
+}
+
+// Holds @fd's line raw, so that it neither echoes nor hangs up while the
+// client is away.
+void make_raw(int fd, const std::string &path)
+{
+    termios t{};
+    if (fd < 0 || tcgetattr(fd, &t) != 0)
+        die(path);
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    tcsetattr(fd, TCSANOW, &t);
+}
+
+int number(const char *text, int low, int high, const char *option)
+{
+    char *end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (*text == '\0' || *end != '\0' || v < low || v > high)
+        usage_error(std::string(option) + " '" + text + "': not a number " + std::to_string(low) +
+                    "-" + std::to_string(high));
+    return static_cast<int>(v);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     std::string address;
     std::string port = "0";
+    std::string serial; // --rtu <serial port>
     bool rtu = false;
     bool quiet = false; // for measuring: no word per request
     int unit = 1;
     int bits = 64;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        const char *next = i + 1 < argc ? argv[i + 1] : "";
+        const bool has_next = i + 1 < argc;
+        const char *next = has_next ? argv[i + 1] : "";
+        const bool takes_value = a == "--tcp" || a == "--port" || a == "--unit" || a == "--bits";
+        if (takes_value && !has_next)
+            usage_error(a + " needs a value");
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
         if (a == "--tcp")
             address = next, ++i;
         else if (a == "--port")
-            port = next, ++i;
+            port = std::to_string(number(next, 0, 65535, "--port")), ++i;
         else if (a == "--unit")
-            unit = static_cast<int>(std::strtol(next, nullptr, 10)), ++i;
+            unit = number(next, 0, 255, "--unit"), ++i;
         else if (a == "--bits")
-            bits = static_cast<int>(std::strtol(next, nullptr, 10)), ++i;
+            bits = number(next, 1, 65536, "--bits"), ++i;
+        else if (a == "--rtu" && has_next && next[0] != '-')
+            rtu = true, serial = next, ++i;
         else if (a == "--rtu")
             rtu = true;
         else if (a == "--quiet")
             quiet = true;
+        else
+            usage_error("unknown option '" + a + "'");
     }
+    if (rtu == !address.empty())
+        usage_error("give either --tcp <address> or --rtu");
     std::signal(SIGPIPE, SIG_IGN);
 
     modbus_mapping_t *mapping = modbus_mapping_new(bits, bits, 0, 0);
@@ -172,19 +233,21 @@ int main(int argc, char **argv)
 
     modbus_t *ctx = nullptr;
     int server = -1; // listening socket, or the pty's master side
-    if (rtu) {
+    if (rtu && !serial.empty()) {
+        server = open(serial.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        make_raw(server, serial);
+        ctx = modbus_new_rtu(serial.c_str(), 9600, 'N', 8, 1);
+        if (ctx == nullptr)
+            die("modbus_new_rtu");
+        modbus_set_socket(ctx, server);
+        tell("serial " + serial);
+    } else if (rtu) {
         server = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (server < 0 || grantpt(server) != 0 || unlockpt(server) != 0)
             die("posix_openpt");
         const std::string path = ptsname(server);
-        // Hold the other side open, raw, so the line neither echoes nor
-        // hangs up while the client is away.
-        const int side = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        termios t{};
-        if (side < 0 || tcgetattr(side, &t) != 0)
-            die(path);
-        cfmakeraw(&t);
-        tcsetattr(side, TCSANOW, &t);
+        // Hold the other side open too, so that it stays raw between clients.
+        make_raw(open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC), path);
         ctx = modbus_new_rtu(path.c_str(), 9600, 'N', 8, 1);
         if (ctx == nullptr)
             die("modbus_new_rtu");

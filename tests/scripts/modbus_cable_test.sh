@@ -12,6 +12,13 @@ program=$1 peer=$2 fast_wait=$3
 skip() { echo "skipped: $*"; exit 77; }
 [ "$(id -u)" = 0 ] || skip "needs root"
 command -v ip >/dev/null || skip "needs ip (iproute2)"
+# What ip netns mounts (/run/netns and a file per namespace) stays in a
+# mount namespace of this test's own and goes with it, on every way out.
+if [ -z "${DIO_OWN_MOUNTS:-}" ]; then
+    why=$(unshare --mount --propagation private true 2>&1) ||
+        skip "cannot make a mount namespace here: $why"
+    DIO_OWN_MOUNTS=1 exec unshare --mount --propagation private bash "$0" "$@"
+fi
 
 module_ns=dio-module-$$ program_ns=dio-program-$$
 work=$(mktemp -d)
@@ -26,6 +33,9 @@ cleanup() {
 trap cleanup EXIT
 ip netns add "$module_ns" 2>/dev/null || skip "cannot make a network namespace here"
 ip netns add "$program_ns"
+# ip netns exec remounts / as a slave, which fails where / is no mount
+# point, as in a chroot.
+why=$(ip netns exec "$module_ns" true 2>&1) || skip "ip netns exec fails here: $why"
 
 # The addresses exist only inside the two namespaces this test made.
 ip link add "dm$$" type veth peer name "dp$$"
