@@ -119,7 +119,8 @@ int run(int argc, char **argv)
 {
     CLI::App app{"Reads dio-exerciser's report and says, for each input line (DI), whether it "
                  "follows its output (DO).\nExit status: 0 all judged lines ok, 1 any not (or too "
-                 "few lines), 2 the input was not a report.",
+                 "few lines), 2 the input was not a report, a file could not be read or written, "
+                 "or an option was wrong.",
                  "dio-check"};
     app.set_version_flag("--version", "dio-check " DIO_CHECK_VERSION);
     std::string input = "-";
@@ -156,10 +157,26 @@ int run(int argc, char **argv)
     std::string vcd_path;
     app.add_option("--vcd", vcd_path, "Also write the run as a Value Change Dump waveform")
         ->type_name("FILE");
+    // Extras are named here: CLI11 would list them all and in no useful
+    // order ("log.txt --line" for "--line 4 log.txt").
+    app.allow_extras();
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
         return app.exit(e) == 0 ? 0 : kNotAReport;
+    }
+    if (!app.remaining().empty()) {
+        std::string extra = app.remaining().front();
+        for (const std::string &arg : app.remaining()) {
+            if (arg.size() > 1 && arg[0] == '-') {
+                extra = arg;
+                break;
+            }
+        }
+        complain((extra.size() > 1 && extra[0] == '-' ? "unknown option '" + extra + "'"
+                                                      : "one report at most: '" + extra + "'") +
+                 " (--help lists the options)");
+        return kNotAReport;
     }
     std::uint32_t wired = 0;
     parse_mask(wired_text, wired);

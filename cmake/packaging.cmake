@@ -19,6 +19,10 @@ if(WIN32)
     set(CPACK_PACKAGE_FILE_NAME "${PROJECT_NAME}-${PROJECT_VERSION}-win64")
 else()
     set(CPACK_GENERATOR DEB)
+    # Everything cmake --install installs, and the package's own extras.
+    set(CPACK_INSTALL_CMAKE_PROJECTS
+        "${PROJECT_BINARY_DIR};${PROJECT_NAME};ALL;/"
+        "${PROJECT_BINARY_DIR};${PROJECT_NAME};debian;/")
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)

@@ -346,6 +346,8 @@ TEST(Program, RefusesWrongOptionsAndFilesItCannotUse)
         EXPECT_EQ(r.status, 2) << args[0] << ' ' << args.back();
         EXPECT_NE(r.err, "") << args[0];
     }
+    EXPECT_EQ(check(kTwoGood, {"--line", "4", "log.txt"}).err,
+              "dio-check: unknown option '--line' (--help lists the options)\n");
     harness::Process missing({DIO_CHECK, {"/nonexistent/log.txt"}, {}, Input::Closed});
     EXPECT_EQ(missing.wait(10s), 2);
     EXPECT_EQ(missing.errors(), "dio-check: /nonexistent/log.txt: No such file or directory\n");
