@@ -11,8 +11,8 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "32 inputs read back. dio-check reads that report and names the input"
     "lines that do not follow their outputs: stuck, inverted or intermittent."
     "It shows the lines live and can write them as a waveform."
-    "A stand-in board library drives a simulated board, GPIO chips, or Modbus"
-    "TCP and RTU remote I/O modules.")
+    "A stand-in board library drives a simulated board, GPIO chips, Modbus"
+    "TCP and RTU remote I/O modules, or data-acquisition cards through comedi.")
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
     set(CPACK_GENERATOR ZIP)

@@ -1,8 +1,8 @@
 // Vornel, the stand-in board library: the three operations that
 // dio-exerciser calls, for machines without the board maker's library.
 //
-// Board 1 is a simulated board with a loopback plug, or, on Linux, lines of
-// GPIO chips or a Modbus remote I/O module, as the environment says (see
+// Board 1 is a simulated board with a loopback plug, lines of GPIO chips, a
+// Modbus remote I/O module or a comedi card, as the environment says (see
 // README.md, "The stand-in board library"). Every other board number fails
 // to open. This file only reads the settings and picks the kind of board;
 // each kind lives in a file of its own behind io_board.h.
@@ -22,6 +22,9 @@
 #endif
 #if defined(VORNEL_HAVE_MODBUS)
 #include "modbus_board.h"
+#endif
+#if defined(VORNEL_HAVE_COMEDI)
+#include "comedi_board.h"
 #endif
 
 namespace {
@@ -57,8 +60,30 @@ vornel::IoBoard *pick(std::string &reason)
 {
     const std::string kind = setting("VORNEL_BOARD1");
     const bool module_named = !setting("VORNEL_BOARD1_MODBUS").empty();
+    const bool card_named = !setting("VORNEL_BOARD1_COMEDI").empty();
     const bool lines_named =
         !setting("VORNEL_BOARD1_DO").empty() || !setting("VORNEL_BOARD1_DI").empty();
+
+    if (module_named && card_named) {
+        reason = "VORNEL_BOARD1_MODBUS and VORNEL_BOARD1_COMEDI name two boards: keep one";
+        return nullptr;
+    }
+    if (kind == "comedi" || (kind.empty() && card_named)) {
+#if defined(VORNEL_HAVE_COMEDI)
+        static vornel::ComediBoard comedi(vornel::comedi_io());
+        return &comedi;
+#elif defined(__linux__)
+        reason = "this libVornel was built without comedi boards (DIO_COMEDI=OFF)";
+        return nullptr;
+#else
+        reason = "comedi boards need Linux (comedilib)";
+        return nullptr;
+#endif
+    }
+    if (card_named) {
+        reason = "VORNEL_BOARD1=" + kind + " does not go with VORNEL_BOARD1_COMEDI";
+        return nullptr;
+    }
 
     if (kind == "modbus" || (kind.empty() && module_named)) {
 #if defined(VORNEL_HAVE_MODBUS)
@@ -108,7 +133,7 @@ vornel::IoBoard *pick(std::string &reason)
     if (kind == "absent")
         reason = "board 1 is absent (VORNEL_BOARD1=absent)";
     else
-        reason = "VORNEL_BOARD1=" + kind + ": use loopback, gpio, modbus or absent";
+        reason = "VORNEL_BOARD1=" + kind + ": use loopback, gpio, modbus, comedi or absent";
     return nullptr;
 }
 
