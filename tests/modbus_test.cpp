@@ -156,6 +156,7 @@ TEST(ModbusSettings, MalformedOnesFailToOpenWithTheReason)
              {{{"VORNEL_BOARD1_MODBUS", "[::1]502"}}, "expected :<port>"},
              {{{"VORNEL_BOARD1_MODBUS", ":502"}}, "no host named"},
              {{{"VORNEL_BOARD1_MODBUS", "http://127.0.0.1:5020"}}, "address, not a URL"},
+             {{{"VORNEL_BOARD1_MODBUS", "COM3"}}, "is how Windows names a serial port: on Linux"},
              {{{"VORNEL_BOARD1_MODBUS", ""}}, "coils and inputs are on a Modbus module"},
              {{{"VORNEL_BOARD1_MODBUS", ""}, {"VORNEL_BOARD1_DO", ""}}, "on a Modbus module"},
              {{{"VORNEL_BOARD1_MODBUS", "a host"}}, "not a host name"},

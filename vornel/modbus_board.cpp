@@ -6,20 +6,12 @@
 #include <cstring>
 #include <utility>
 
+#include "modbus_link.h"
+
 #include <modbus.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <unistd.h>
 
 namespace vornel {
 namespace {
-
-// The speeds libmodbus sets on Linux; any other would silently be 9600.
-constexpr int kBauds[] = {110,     300,     600,     1200,    2400,    4800,    9600,   19200,
-                          38400,   57600,   115200,  230400,  460800,  500000,  576000, 921600,
-                          1000000, 1152000, 1500000, 2500000, 3000000, 3500000, 4000000};
 
 // A setting's number, within [low, high].
 bool parse_int(const std::string &s, int low, int high, int &value)
@@ -82,8 +74,7 @@ std::string parse_serial(const std::string &text, ModbusConfig &c)
     const std::size_t comma = text.find(',');
     const std::string baud = text.substr(0, comma);
     int b = 0;
-    if (!parse_int(baud, 1, 4000000, b) ||
-        std::find(std::begin(kBauds), std::end(kBauds), b) == std::end(kBauds))
+    if (!parse_int(baud, 1, 4000000, b) || !link::baud_supported(b))
         return name + "'" + baud +
                "' is not a baud rate a serial port takes (9600, 19200, 115200...)";
     if (comma != std::string::npos) {
@@ -134,17 +125,20 @@ std::string parse_modbus_config(const Settings &settings, ModbusConfig &config)
     const std::string target = settings("VORNEL_BOARD1_MODBUS");
     const std::string serial = settings("VORNEL_BOARD1_SERIAL");
     if (target.empty())
-        return "VORNEL_BOARD1=modbus: name the module in VORNEL_BOARD1_MODBUS, as <host>[:<port>] "
-               "or /dev/<serial port>";
-    std::string reason;
-    if (target[0] == '/') {
+        return std::string("VORNEL_BOARD1=modbus: name the module in VORNEL_BOARD1_MODBUS, as "
+                           "<host>[:<port>] or a serial port, ") +
+               link::serial_port_form();
+    std::string reason = link::foreign_serial_port(target);
+    c.device = link::serial_port(target);
+    if (!reason.empty()) {
+        reason = "VORNEL_BOARD1_MODBUS=" + reason;
+    } else if (!c.device.empty()) {
         c.serial = true;
-        c.device = target;
         if (!serial.empty())
             reason = parse_serial(serial, c);
     } else if (!serial.empty()) {
-        reason = "VORNEL_BOARD1_SERIAL is for a serial port (VORNEL_BOARD1_MODBUS=/dev/...), "
-                 "not for Modbus TCP";
+        reason = std::string("VORNEL_BOARD1_SERIAL is for a serial port (VORNEL_BOARD1_MODBUS=") +
+                 link::serial_port_form() + "), not for Modbus TCP";
     } else {
         reason = parse_host(target, c);
     }
@@ -218,24 +212,11 @@ std::string ModbusBoard::open_config(const ModbusConfig &config)
             (config.host.find(':') != std::string::npos ? "[" + config.host + "]" : config.host) +
             ":" + config.port;
         // The name is looked up once: a reconnect then never waits for it.
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_NUMERICSERV;
-        addrinfo *list = nullptr;
-        const int rc = getaddrinfo(config.host.c_str(), config.port.c_str(), &hints, &list);
-        if (rc != 0) {
+        const std::string why = link::resolve(config.host, config.port, addresses_);
+        if (!why.empty()) {
             release();
-            return config.host + ": " +
-                   (rc == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(rc));
+            return config.host + ": " + why;
         }
-        for (const addrinfo *a = list; a != nullptr; a = a->ai_next) {
-            Address address{};
-            address.length = std::min<socklen_t>(a->ai_addrlen, sizeof address.storage);
-            std::memcpy(&address.storage, a->ai_addr, address.length);
-            addresses_.push_back(address);
-        }
-        freeaddrinfo(list);
         // libmodbus frames the messages; the socket is ours (see connect_tcp).
         ctx_ = modbus_new_tcp(nullptr, MODBUS_TCP_DEFAULT_PORT);
     }
@@ -273,8 +254,8 @@ int ModbusBoard::connect(Clock::time_point deadline, std::string &reason)
     if (!config_.serial)
         return connect_tcp(deadline, reason);
     if (modbus_connect(ctx_) != 0) {
-        const int err = errno;
-        reason = std::string("opening the port: ") + std::strerror(err);
+        const int err = link::serial_error();
+        reason = "opening the port: " + link::error_text(err);
         return err;
     }
     // Nothing that came before this connection is an answer to it.
@@ -286,49 +267,22 @@ int ModbusBoard::connect(Clock::time_point deadline, std::string &reason)
 int ModbusBoard::connect_tcp(Clock::time_point deadline, std::string &reason)
 {
     int err = ETIMEDOUT;
-    for (const Address &a : addresses_) {
+    for (const link::Address &address : addresses_) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             break;
-        const auto &address = reinterpret_cast<const sockaddr &>(a.storage);
-        const int fd = socket(address.sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            err = errno;
-            continue;
-        }
-        const int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        err = 0;
-        if (::connect(fd, &address, a.length) != 0) {
-            err = errno;
-            if (err == EINPROGRESS) {
-                // Bounded by the timeout and by what is left of the call.
-                const auto end = std::min(
-                    deadline, Clock::now() + std::chrono::milliseconds(config_.timeout_ms));
-                pollfd p{fd, POLLOUT, 0};
-                int rc = 0;
-                do {
-                    const auto wait =
-                        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-                    rc = poll(&p, 1, static_cast<int>(std::max<long long>(wait.count(), 0)));
-                } while (rc < 0 && errno == EINTR);
-                socklen_t length = sizeof err;
-                if (rc == 0)
-                    err = ETIMEDOUT;
-                else if (rc < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &length) != 0)
-                    err = errno;
-            }
-        }
-        if (err == 0) {
-            modbus_set_socket(ctx_, fd);
+        // Bounded by the timeout and by what is left of the call.
+        const int s = link::connect(
+            address, static_cast<int>(std::min<long long>(left.count(), config_.timeout_ms)), err);
+        if (s >= 0) {
+            modbus_set_socket(ctx_, s);
             connected_ = true;
             return 0;
         }
-        ::close(fd);
     }
     reason = err == ETIMEDOUT ? "no connection within " + std::to_string(config_.timeout_ms) + " ms"
-                              : std::string("connecting: ") + std::strerror(err);
+                              : "connecting: " + link::error_text(err);
     return err;
 }
 
@@ -354,6 +308,7 @@ bool ModbusBoard::set_timeout(Clock::time_point deadline, const char *what, cons
         return false;
     }
     const long long us = std::min<long long>(left, config_.timeout_ms * 1000LL);
+    link::clear_error();
     modbus_set_response_timeout(ctx_, static_cast<std::uint32_t>(us / 1000000),
                                 static_cast<std::uint32_t>(us % 1000000));
     return true;
@@ -433,17 +388,19 @@ std::uint32_t ModbusBoard::read(std::string &reason)
 
 void ModbusBoard::failed(const char *what, const Run &run, int err, std::string &reason)
 {
+    // Said before the connection is dropped, which may change what the
+    // system holds as its last error.
+    if (reason.empty()) {
+        const std::string why =
+            err == ETIMEDOUT ? "no reply within " + std::to_string(config_.timeout_ms) + " ms"
+                             : link::request_error_text(err);
+        reason = where_ + " unit " + std::to_string(config_.unit) + ": " + what + " " +
+                 range(run.start, run.count) + ": " + why;
+    }
     // A reply that came late, broke off or did not fit must never be taken
     // for the answer to a later request: start afresh with the next call.
     if (!is_exception(err))
         drop();
-    if (!reason.empty())
-        return;
-    const std::string why = err == ETIMEDOUT
-                                ? "no reply within " + std::to_string(config_.timeout_ms) + " ms"
-                                : modbus_strerror(err);
-    reason = where_ + " unit " + std::to_string(config_.unit) + ": " + what + " " +
-             range(run.start, run.count) + ": " + why;
 }
 
 void ModbusBoard::drop()

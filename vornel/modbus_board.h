@@ -3,7 +3,8 @@
 // Modbus RTU on a serial port, through libmodbus.
 //
 // Settings:
-//   VORNEL_BOARD1_MODBUS      <host>[:<port>] (TCP), or /dev/... (RTU)
+//   VORNEL_BOARD1_MODBUS      <host>[:<port>] (TCP), or a serial port (RTU):
+//                             /dev/... on Linux, COM<n> on Windows
 //   VORNEL_BOARD1_SERIAL      <baud>[,<data bits><parity><stop bits>], RTU only
 //   VORNEL_BOARD1_UNIT        the unit id, default 1
 //   VORNEL_BOARD1_DO          coils:<addresses>
@@ -20,8 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "modbus_link.h"
+
 #include <modbus.h>
-#include <sys/socket.h>
 
 namespace vornel {
 
@@ -29,7 +31,7 @@ struct ModbusConfig {
     bool serial = false;
     std::string host;   // TCP: a name or an address, without brackets
     std::string port;   // TCP: decimal
-    std::string device; // RTU: the serial port
+    std::string device; // RTU: the serial port, as libmodbus opens it
     int baud = 9600;
     int data_bits = 8;
     char parity = 'N';
@@ -94,12 +96,8 @@ class ModbusBoard final : public IoBoard {
     modbus_t *ctx_ = nullptr;
     bool connected_ = false;
     ModbusConfig config_;
-    std::string where_; // the module, for messages
-    struct Address {
-        sockaddr_storage storage;
-        socklen_t length;
-    };
-    std::vector<Address> addresses_; // TCP: resolved once, at open
+    std::string where_;                    // the module, for messages
+    std::vector<link::Address> addresses_; // TCP: resolved once, at open
     std::vector<Run> output_runs_;
     std::vector<Run> input_runs_;
     std::uint8_t values_[kMaxBits] = {}; // one coil or input per byte

@@ -73,7 +73,7 @@ vornel::IoBoard *pick(std::string &reason)
         static vornel::ComediBoard comedi(vornel::comedi_io());
         return &comedi;
 #elif defined(__linux__)
-        reason = "this libVornel was built without comedi boards (DIO_COMEDI=OFF)";
+        reason = "this board library was built without comedi boards (DIO_COMEDI=OFF)";
         return nullptr;
 #else
         reason = "comedi boards need Linux (comedilib)";
@@ -89,11 +89,8 @@ vornel::IoBoard *pick(std::string &reason)
 #if defined(VORNEL_HAVE_MODBUS)
         static vornel::ModbusBoard modbus;
         return &modbus;
-#elif defined(__linux__)
-        reason = "this libVornel was built without Modbus boards (DIO_MODBUS=OFF)";
-        return nullptr;
 #else
-        reason = "Modbus boards need Linux";
+        reason = "this board library was built without Modbus boards (DIO_MODBUS=OFF)";
         return nullptr;
 #endif
     }
