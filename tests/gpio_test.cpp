@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -59,7 +60,7 @@ TEST(BitMap, MalformedSettingsAreRejected)
           "gpiochip0:1,,2", "gpiochip0:0-32", "gpiochip0:4294967297", "gpiochip0:99999999999999",
           "gpiochip0:0-65535", "gpiochip0:1-2-3", "gpiochip0:+1", "gpiochip0:0x10", "coils:65536",
           "gpiochip0:1,2,1", "coils:3-5,4"}) {
-        BitMap map{"untouched", {}};
+        BitMap map{"untouched", {}, {}};
         EXPECT_NE(vornel::parse_bit_map(text, map), "") << text;
         EXPECT_EQ(map.where, "untouched") << text;
     }
@@ -175,6 +176,57 @@ TEST_F(Gpio, EveryFailureToOpenSaysWhyAndHoldsNothing)
         EXPECT_EQ(chips.requested_lines(), 0U) << c.reason;
         EXPECT_EQ(chips.open_files(), 0U) << c.reason;
     }
+}
+
+TEST_F(Gpio, LinesByTheirNamesOnOneChipOrAny)
+{
+    const auto named = [](const std::string &text) {
+        BitMap map;
+        EXPECT_EQ(vornel::parse_bit_map(text, map, "gpiochip0:0-15,20", true), "") << text;
+        return map;
+    };
+    chips.add_chip("gpiochip2", 8);
+    for (const auto &[chip, offset, name] :
+         std::vector<std::tuple<const char *, unsigned, const char *>>{{"gpiochip0", 17, "GPIO17"},
+                                                                       {"gpiochip0", 27, "GPIO27"},
+                                                                       {"gpiochip1", 5, "GPIO5"},
+                                                                       {"gpiochip1", 6, "LED-1"},
+                                                                       {"gpiochip0", 9, "TWIN"},
+                                                                       {"gpiochip2", 1, "TWIN"}})
+        chips.name(chip, offset, name);
+
+    // Spread over two chips, mixed with numbers: still one request per chip.
+    ASSERT_EQ(board.open_lines(named("GPIO27,GPIO5,LED-1"), named("gpiochip0:GPIO17,3"), "x"), "");
+    ASSERT_EQ(chips.requests.size(), 2U);
+    EXPECT_EQ(offsets_of(chips.requests[0]), (std::vector<std::uint32_t>{27, 17, 3}));
+    EXPECT_EQ(offsets_of(chips.requests[1]), (std::vector<std::uint32_t>{5, 6}));
+    EXPECT_EQ(board.write(0x5, reason), 0);
+    EXPECT_TRUE(chips.level("gpiochip0", 27));
+    EXPECT_FALSE(chips.level("gpiochip1", 5));
+    EXPECT_TRUE(chips.level("gpiochip1", 6));
+    chips.drive("gpiochip0", 3, true);
+    EXPECT_EQ(board.read(reason), 0x2U);
+
+    for (const auto &[outputs, reason] : std::vector<std::pair<const char *, const char *>>{
+             {"GPIO99", "no GPIO chip has a line named 'GPIO99' (gpioinfo lists the names)"},
+             {"gpiochip1:GPIO17",
+              "gpiochip1 has no line named 'GPIO17' (gpioinfo lists the names)"},
+             {"TWIN", "'TWIN' names more than one line, gpiochip0 line 9 and gpiochip2 line 1: "
+                      "name the chip too, as in gpiochip0:TWIN"},
+             {"GPIO17,gpiochip0", "no GPIO chip has a line named 'gpiochip0' (gpioinfo lists "
+                                  "the names)"},
+         }) {
+        EXPECT_EQ(board.open_lines(named(outputs), {}, "x"), reason);
+        EXPECT_EQ(chips.requested_lines(), 0U) << reason;
+        EXPECT_EQ(chips.open_files(), 0U) << reason;
+    }
+    EXPECT_EQ(board.open_lines(named("GPIO17"), named("gpiochip0:17"), "x"),
+              "line 17 of gpiochip0 is named twice");
+    BitMap map;
+    EXPECT_NE(vornel::parse_bit_map("GPIO5,5", map, "gpiochip0:5", true).find("needs its chip"),
+              std::string::npos);
+    EXPECT_NE(vornel::parse_bit_map("GPIO5,GPIO5", map, "", true).find("GPIO5 is named twice"),
+              std::string::npos);
 }
 
 TEST_F(Gpio, RefusedWritesAndReadsAreReported)

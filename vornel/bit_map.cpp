@@ -1,5 +1,6 @@
 #include "bit_map.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace vornel {
@@ -36,44 +37,68 @@ bool parse_decimal(const std::string &text, std::uint32_t low, std::uint32_t hig
     return true;
 }
 
-std::string parse_bit_map(const std::string &text, BitMap &map, const char *example)
+std::string parse_bit_map(const std::string &text, BitMap &map, const char *example, bool names)
 {
     const std::size_t colon = text.find(':');
-    if (colon == std::string::npos)
+    if (colon == std::string::npos && !names)
         return "'" + text + "': expected <name>:<list>, as in " + example;
     BitMap parsed;
-    parsed.where = trim(text.substr(0, colon));
-    if (parsed.where.empty())
-        return "'" + text + "': nothing named before ':'";
+    if (colon != std::string::npos) {
+        parsed.where = trim(text.substr(0, colon));
+        if (parsed.where.empty())
+            return "'" + text + "': nothing named before ':'";
+    }
+    const auto digits = [](const std::string &s) {
+        return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+    };
+    const auto twice = [&](const std::string &what) {
+        return "'" + text + "': " + what + " is named twice";
+    };
 
-    const std::string list = text.substr(colon + 1);
+    const std::string list = colon == std::string::npos ? text : text.substr(colon + 1);
     std::size_t start = 0;
     for (;;) {
         const std::size_t comma = list.find(',', start);
         const std::string item = trim(
             list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        // A range only when both sides are numbers, so names may hold a '-'.
         const std::size_t dash = item.find('-');
+        const std::string low = dash == std::string::npos ? item : trim(item.substr(0, dash));
+        const std::string high = dash == std::string::npos ? item : trim(item.substr(dash + 1));
         std::uint32_t first = 0;
         std::uint32_t last = 0;
-        const bool ok = dash == std::string::npos
-                            ? parse_decimal(item, 0, kMaxNumber, first) &&
-                                  parse_decimal(item, 0, kMaxNumber, last)
-                            : parse_decimal(trim(item.substr(0, dash)), 0, kMaxNumber, first) &&
-                                  parse_decimal(trim(item.substr(dash + 1)), 0, kMaxNumber, last);
-        if (!ok)
-            return "'" + text + "': '" + item + "' is not a number 0-65535 or a range such as 0-15";
-        // A range may run downwards: 7-0 puts 7 on bit 0.
-        const int step = first <= last ? 1 : -1;
-        for (std::uint32_t n = first;; n = static_cast<std::uint32_t>(static_cast<int>(n) + step)) {
+        if (names && !(digits(low) && digits(high)) && !item.empty() &&
+            std::all_of(item.begin(), item.end(),
+                        [](char c) { return std::isprint(static_cast<unsigned char>(c)) != 0; })) {
             if (parsed.numbers.size() == kMaxBits)
                 return "'" + text + "': more than " + std::to_string(kMaxBits) + " bits";
-            for (const std::uint32_t seen : parsed.numbers) {
-                if (seen == n)
-                    return "'" + text + "': " + std::to_string(n) + " is named twice";
+            if (std::find(parsed.names.begin(), parsed.names.end(), item) != parsed.names.end())
+                return twice(item);
+            parsed.numbers.push_back(0);
+            parsed.names.push_back(item);
+        } else if (!parse_decimal(low, 0, kMaxNumber, first) ||
+                   !parse_decimal(high, 0, kMaxNumber, last)) {
+            return "'" + text + "': '" + item +
+                   "' is not a number 0-65535 or a range such as 0-15" +
+                   (names ? ", nor a line's name" : "");
+        } else if (parsed.where.empty()) {
+            return "'" + text + "': a line number needs its chip, as in " + example;
+        } else {
+            // A range may run downwards: 7-0 puts 7 on bit 0.
+            const int step = first <= last ? 1 : -1;
+            for (std::uint32_t n = first;;
+                 n = static_cast<std::uint32_t>(static_cast<int>(n) + step)) {
+                if (parsed.numbers.size() == kMaxBits)
+                    return "'" + text + "': more than " + std::to_string(kMaxBits) + " bits";
+                for (std::size_t i = 0; i < parsed.numbers.size(); ++i) {
+                    if (parsed.numbers[i] == n && parsed.names[i].empty())
+                        return twice(std::to_string(n));
+                }
+                parsed.numbers.push_back(n);
+                parsed.names.emplace_back();
+                if (n == last)
+                    break;
             }
-            parsed.numbers.push_back(n);
-            if (n == last)
-                break;
         }
         if (comma == std::string::npos)
             break;

@@ -11,8 +11,9 @@
 namespace vornel {
 
 struct BitMap {
-    std::string where;                  // a chip, a Modbus table
-    std::vector<std::uint32_t> numbers; // bit i of the word is numbers[i]
+    std::string where;                  // a chip, a Modbus table, a subdevice
+    std::vector<std::uint32_t> numbers; // bit i of the word is numbers[i] ...
+    std::vector<std::string> names;     // ... unless names[i] names its line
 };
 
 constexpr std::size_t kMaxBits = 32;
@@ -24,11 +25,13 @@ bool parse_decimal(const std::string &text, std::uint32_t low, std::uint32_t hig
                    std::uint32_t &value);
 
 // Parses @text into @map: numbers and ranges 0-65535 separated by commas,
-// a range may run downwards, at most 32 numbers, none twice. Returns an
-// empty string on success, otherwise what is wrong with @text, with
-// @example as the form to follow; @map is then left as it was.
+// a range may run downwards, at most 32 numbers, none twice. With @names,
+// an item that is not a number or a range of numbers is a line's name, and
+// a list of names alone needs no "<where>:". Returns an empty string on
+// success, otherwise what is wrong with @text, with @example as the form to
+// follow; @map is then left as it was.
 std::string parse_bit_map(const std::string &text, BitMap &map,
-                          const char *example = "gpiochip0:0-15,20");
+                          const char *example = "gpiochip0:0-15,20", bool names = false);
 
 } // namespace vornel
 

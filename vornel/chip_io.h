@@ -3,6 +3,9 @@
 #ifndef VORNEL_CHIP_IO_H
 #define VORNEL_CHIP_IO_H
 
+#include <string>
+#include <vector>
+
 #include <sys/stat.h>
 
 namespace vornel {
@@ -18,6 +21,8 @@ class ChipIo {
     ChipIo &operator=(ChipIo &&) = delete;
     virtual ~ChipIo() = default;
 
+    // The device files of every GPIO chip, /dev/gpiochip0 first.
+    virtual std::vector<std::string> chips() = 0;
     virtual int stat(const char *path, struct stat *st) = 0;
     virtual int open(const char *path, int flags) = 0;
     virtual int ioctl(int fd, unsigned long request, void *arg) = 0;

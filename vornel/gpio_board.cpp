@@ -33,7 +33,8 @@ std::string GpioBoard::open(const Settings &settings)
     const char *names[2] = {"VORNEL_BOARD1_DO", "VORNEL_BOARD1_DI"};
     for (int i = 0; i < 2; ++i) {
         const std::string text = settings(names[i]);
-        const std::string reason = text.empty() ? "" : parse_bit_map(text, maps[i]);
+        const std::string reason =
+            text.empty() ? "" : parse_bit_map(text, maps[i], "gpiochip0:0-15,20", true);
         if (!reason.empty())
             return std::string(names[i]) + ": " + reason;
     }
@@ -57,12 +58,27 @@ std::string GpioBoard::open_lines(const BitMap &outputs, const BitMap &inputs,
     return reason;
 }
 
-// Adds the lines of @map to the chip they are on; a line may be named once.
+// Adds the lines of @map, named by number or by name, to the chips they
+// are on; a line may be named once.
 std::string GpioBoard::add(const BitMap &map, std::vector<Bit> &bits, bool output)
 {
-    if (map.numbers.empty())
-        return {};
-    const std::string path = chip_path(map.where);
+    for (std::size_t i = 0; i < map.numbers.size(); ++i) {
+        std::string path = chip_path(map.where);
+        std::string chip = map.where;
+        std::uint32_t offset = map.numbers[i];
+        std::string reason =
+            map.names[i].empty() ? "" : find_line(map.where, map.names[i], path, chip, offset);
+        if (reason.empty())
+            reason = add_line(path, chip, offset, output, bits);
+        if (!reason.empty())
+            return reason;
+    }
+    return {};
+}
+
+std::string GpioBoard::add_line(const std::string &path, const std::string &name,
+                                std::uint32_t offset, bool output, std::vector<Bit> &bits)
+{
     struct stat st {};
     if (io_.stat(path.c_str(), &st) != 0)
         return path + ": " + errno_text(errno);
@@ -74,19 +90,81 @@ std::string GpioBoard::add(const BitMap &map, std::vector<Bit> &bits, bool outpu
     while (c < chips_.size() && (chips_[c].device != device || chips_[c].inode != inode))
         ++c;
     if (c == chips_.size())
-        chips_.push_back(Chip{path, map.where, device, inode, {}, -1, 0, 0});
+        chips_.push_back(Chip{path, name, device, inode, {}, -1, 0, 0});
     Chip &chip = chips_[c];
-    for (const std::uint32_t offset : map.numbers) {
-        for (const std::uint32_t seen : chip.offsets) {
-            if (seen == offset)
-                return "line " + std::to_string(offset) + " of " + chip.name + " is named twice";
-        }
-        const auto position = static_cast<unsigned>(chip.offsets.size());
-        chip.offsets.push_back(offset);
-        (output ? chip.output_mask : chip.input_mask) |= bit(position);
-        bits.push_back(Bit{c, position});
+    for (const std::uint32_t seen : chip.offsets) {
+        if (seen == offset)
+            return "line " + std::to_string(offset) + " of " + chip.name + " is named twice";
     }
+    const auto position = static_cast<unsigned>(chip.offsets.size());
+    chip.offsets.push_back(offset);
+    (output ? chip.output_mask : chip.input_mask) |= bit(position);
+    bits.push_back(Bit{c, position});
     return {};
+}
+
+// The chip and offset of the line the kernel calls @line: on @where, or on
+// every chip when @where is empty. Exactly one line may have the name.
+std::string GpioBoard::find_line(const std::string &where, const std::string &line,
+                                 std::string &path, std::string &chip_name, std::uint32_t &offset)
+{
+    const std::vector<std::string> paths =
+        where.empty() ? io_.chips() : std::vector<std::string>{chip_path(where)};
+    std::string found;   // "gpiochip0 line 17", for messages
+    std::string skipped; // a chip that could not be read, for messages
+    int matches = 0;
+    for (const std::string &p : paths) {
+        std::string chip;
+        std::vector<std::string> names;
+        std::string reason = line_names(p, chip, names);
+        if (!reason.empty() && !where.empty())
+            return reason;
+        if (!reason.empty() && skipped.empty())
+            skipped = reason;
+        for (std::uint32_t k = 0; k < names.size(); ++k) {
+            if (names[k] != line)
+                continue;
+            found += (matches++ > 0 ? " and " : "") + chip + " line " + std::to_string(k);
+            path = p;
+            chip_name = chip;
+            offset = k;
+        }
+    }
+    if (matches > 1)
+        return "'" + line + "' names more than one line, " + found +
+               ": name the chip too, as in gpiochip0:" + line;
+    if (matches == 0 && !where.empty())
+        return where + " has no line named '" + line + "' (gpioinfo lists the names)";
+    if (matches == 0)
+        return "no GPIO chip has a line named '" + line + "' (gpioinfo lists the names)" +
+               (skipped.empty() ? "" : "; one could not be read: " + skipped);
+    return {};
+}
+
+// The kernel's names of the lines of the chip at @path, and its own name.
+std::string GpioBoard::line_names(const std::string &path, std::string &chip,
+                                  std::vector<std::string> &names)
+{
+    const int fd = io_.open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return path + ": " + errno_text(errno);
+    gpiochip_info info{};
+    std::string reason;
+    if (io_.ioctl(fd, GPIO_GET_CHIPINFO_IOCTL, &info) < 0) {
+        reason = path + ": not a GPIO chip (" + errno_text(errno) + ")";
+    } else {
+        chip.assign(info.name, strnlen(info.name, sizeof info.name));
+        for (std::uint32_t k = 0; k < info.lines && reason.empty(); ++k) {
+            gpio_v2_line_info line{};
+            line.offset = k;
+            if (io_.ioctl(fd, GPIO_V2_GET_LINEINFO_IOCTL, &line) < 0)
+                reason =
+                    chip + ": reading line " + std::to_string(k) + " failed: " + errno_text(errno);
+            names.emplace_back(line.name, strnlen(line.name, sizeof line.name));
+        }
+    }
+    io_.close(fd);
+    return reason;
 }
 
 std::string GpioBoard::request(Chip &chip, const std::string &consumer)
@@ -156,8 +234,8 @@ std::string GpioBoard::busy_reason(int chip_fd, const Chip &chip)
     return chip.name + ": requesting lines failed: " + errno_text(EBUSY);
 }
 
-// Both run once a cycle; with at most two chips, each chip simply picks
-// its bits out of the word, and nothing is allocated.
+// Both run once a cycle; each chip picks its bits out of the word (32 at
+// most), and nothing is allocated.
 int GpioBoard::write(std::uint32_t pattern, std::string &reason)
 {
     int result = 0;

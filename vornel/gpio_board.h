@@ -1,7 +1,10 @@
 // A board made of GPIO lines: up to 32 output lines and up to 32 input
-// lines, on one chip or two, through the kernel's GPIO character device.
+// lines, on one chip or several, through the kernel's GPIO character
+// device.
 //
-// Settings: VORNEL_BOARD1_DO and VORNEL_BOARD1_DI, each "<chip>:<lines>".
+// Settings: VORNEL_BOARD1_DO and VORNEL_BOARD1_DI, each "<chip>:<lines>",
+// where a line is a number or the kernel's name for it, or a list of names
+// alone, looked up on every chip.
 #ifndef VORNEL_GPIO_BOARD_H
 #define VORNEL_GPIO_BOARD_H
 
@@ -63,6 +66,12 @@ class GpioBoard final : public IoBoard {
     };
 
     std::string add(const BitMap &map, std::vector<Bit> &bits, bool output);
+    std::string add_line(const std::string &path, const std::string &name, std::uint32_t offset,
+                         bool output, std::vector<Bit> &bits);
+    std::string find_line(const std::string &where, const std::string &line, std::string &path,
+                          std::string &chip_name, std::uint32_t &offset);
+    std::string line_names(const std::string &path, std::string &chip,
+                           std::vector<std::string> &names);
     std::string request(Chip &chip, const std::string &consumer);
     std::string busy_reason(int chip_fd, const Chip &chip);
 

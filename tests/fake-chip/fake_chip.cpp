@@ -111,6 +111,19 @@ std::size_t FakeChips::requested_lines() const
 }
 
 // Each chip is a character device of its own number.
+void FakeChips::name(const std::string &chip, unsigned offset, const std::string &line)
+{
+    chips_.at("/dev/" + chip).lines.at(offset).name = line;
+}
+
+std::vector<std::string> FakeChips::chips()
+{
+    std::vector<std::string> paths;
+    for (const auto &chip : chips_)
+        paths.push_back(chip.first);
+    return paths;
+}
+
 int FakeChips::stat(const char *path, struct stat *st)
 {
     const auto chip = chips_.find(resolve(path));
@@ -199,6 +212,7 @@ int FakeChips::line_info(const File &file, gpio_v2_line_info &info)
     info = gpio_v2_line_info{};
     info.offset = offset;
     line.consumer.copy(info.consumer, sizeof info.consumer - 1);
+    line.name.copy(info.name, sizeof info.name - 1);
     info.flags = (line.requested ? GPIO_V2_LINE_FLAG_USED : 0) |
                  (line.output ? GPIO_V2_LINE_FLAG_OUTPUT : GPIO_V2_LINE_FLAG_INPUT);
     return 0;

@@ -22,6 +22,7 @@ class FakeChips final : public vornel::ChipIo {
     // @path, e.g. a symbolic link, leads to chip @name too.
     void alias(const std::string &path, const std::string &name);
     void hold(const std::string &name, unsigned offset, const std::string &consumer);
+    void name(const std::string &chip, unsigned offset, const std::string &line);
     // Input line @to reads what output line @from drives.
     void wire(const std::string &from, unsigned from_offset, const std::string &to,
               unsigned to_offset);
@@ -38,6 +39,7 @@ class FakeChips final : public vornel::ChipIo {
     std::vector<Call> calls;                    // every ioctl, in order
     std::vector<gpio_v2_line_request> requests; // every request granted
 
+    std::vector<std::string> chips() override;
     int stat(const char *path, struct stat *st) override;
     int open(const char *path, int flags) override;
     int ioctl(int fd, unsigned long request, void *arg) override;
@@ -49,6 +51,7 @@ class FakeChips final : public vornel::ChipIo {
         bool output = false;
         bool value = false; // driven by us (output) or from outside (input)
         std::string consumer;
+        std::string name;
         std::string source_chip; // wired to an output line
         unsigned source_offset = 0;
     };
