@@ -25,6 +25,10 @@ else()
         "${PROJECT_BINARY_DIR};${PROJECT_NAME};debian;/")
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# cpack takes the architecture from dpkg, which names the build machine's.
+if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+endif()
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 # Dependencies as dpkg-shlibdeps finds them in the binaries, with versions.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

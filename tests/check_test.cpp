@@ -400,8 +400,14 @@ TEST(Program, WritesTheWaveformAsLinesArriveFromAPipe)
 // comes back at the end of standard error.
 Result pipeline(const harness::Env &env, const std::string &args)
 {
+    const auto words = [](const char *program) {
+        std::string line;
+        for (const std::string &word : harness::command(program))
+            line += "'" + word + "' ";
+        return line;
+    };
     const std::string script =
-        std::string("'") + DIO_EXERCISER + "' </dev/null | '" + DIO_CHECK + "' " + args +
+        words(DIO_EXERCISER) + "</dev/null | " + words(DIO_CHECK) + args +
         "; s=(${PIPESTATUS[@]}); echo \"exerciser ${s[0]}\" >&2; exit ${s[1]}";
     harness::Process p({"/bin/bash", {"-c", script}, env, Input::Closed, Output::File});
     return {p.wait(20s).value_or(-1), p.output(), p.errors()};

@@ -22,6 +22,17 @@ namespace {
     throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 
+// The ELF machine of the binary at @path; 0 if it is not one.
+unsigned machine_of(const std::string &path)
+{
+    unsigned char header[20] = {};
+    std::ifstream in(path, std::ios::binary);
+    if (!in.read(reinterpret_cast<char *>(header), sizeof header) || header[0] != 0x7f ||
+        header[1] != 'E')
+        return 0;
+    return header[18] | header[19] << 8U; // e_machine, little-endian
+}
+
 std::vector<std::string> child_environment(const Env &overrides)
 {
     std::vector<std::string> env;
@@ -34,8 +45,14 @@ std::vector<std::string> child_environment(const Env &overrides)
         if (!overridden)
             env.push_back(entry);
     }
-    for (const auto &kv : overrides)
-        env.push_back(kv.first + "=" + kv.second);
+    for (const auto &kv : overrides) {
+        // Under an emulator, only the emulated program may preload: the
+        // emulator itself and the host's shell are of another machine.
+        if (kv.first == "LD_PRELOAD" && *DIO_EMULATOR != '\0')
+            env.push_back("QEMU_SET_ENV=LD_PRELOAD=" + kv.second);
+        else
+            env.push_back(kv.first + "=" + kv.second);
+    }
     return env;
 }
 
@@ -51,9 +68,18 @@ std::vector<char *> pointers(std::vector<std::string> &strings)
 
 } // namespace
 
+std::vector<std::string> command(const std::string &program)
+{
+    // A program of this build's machine, when this build runs emulated.
+    static const unsigned own = machine_of("/proc/self/exe");
+    if (*DIO_EMULATOR != '\0' && machine_of(program) == own)
+        return {DIO_EMULATOR, program};
+    return {program};
+}
+
 Process::Process(const Options &options)
 {
-    std::vector<std::string> argv{options.program};
+    std::vector<std::string> argv = command(options.program);
     argv.insert(argv.end(), options.args.begin(), options.args.end());
     std::vector<std::string> envv = child_environment(options.env);
     std::vector<char *> argp = pointers(argv);

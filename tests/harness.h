@@ -69,6 +69,10 @@ class TempDir {
     std::string path_;
 };
 
+// How to start @program: through the emulator a cross build's tests run
+// under, when it is a program of that build.
+std::vector<std::string> command(const std::string &program);
+
 std::string read_file(const std::string &path);
 std::vector<std::string> read_lines(const std::string &path);
 std::vector<std::string> split_lines(const std::string &text);

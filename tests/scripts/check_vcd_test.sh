@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # dio-check's waveform read back by a real reader, sigrok-cli: the levels
 # of a few lines, one sample per report line. Exits 77 (skipped) without it.
-#   check_vcd_test.sh <dio-check>
+#   check_vcd_test.sh [<emulator>] <dio-check>
 set -euo pipefail
-check=$1
+check=("$@")
 if ! command -v sigrok-cli >/dev/null; then
     echo "sigrok-cli is not installed (apt-get install sigrok-cli): skipped"
     exit 77
@@ -15,7 +15,7 @@ trap 'rm -rf "$dir"' EXIT
 printf '%s\r\n' do:55555555,di:55555555 do:aaaaaaaa,di:aaaaaa8a \
     do:55555555,di:15555555 do:aaaaaaaa,di:aaaaaa8a do:55555555,di:55555555 >"$dir/report.txt"
 status=0
-"$check" "$dir/report.txt" --vcd "$dir/run.vcd" >/dev/null || status=$?
+"${check[@]}" "$dir/report.txt" --vcd "$dir/run.vcd" >/dev/null || status=$?
 [ "$status" -eq 1 ] || { echo "dio-check ended with $status, not 1"; exit 1; }
 
 # One sample a second: the timescale is 1 ms and lines are 1000 ms apart.

@@ -10,7 +10,7 @@ include("${CMAKE_CURRENT_LIST_DIR}/run.cmake")
 file(REMOVE_RECURSE "${WORK_DIR}")
 
 function(expect_standalone program)
-    if(NOT EMULATOR)
+    if(NOT EXE_SUFFIX)
         # No run path into the build tree: it runs with the tree gone.
         execute_process(COMMAND readelf -d "${program}" OUTPUT_VARIABLE dynamic)
         string(FIND "${dynamic}" "${BUILD_DIR}" at)
@@ -34,7 +34,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --config "${CO
                         --prefix "${WORK_DIR}/prefix"
                 OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 expect_standalone("${WORK_DIR}/prefix/bin/dio-exerciser${EXE_SUFFIX}")
-if(NOT EMULATOR)
+if(NOT EXE_SUFFIX)
     dio_expect_safe_run_paths("${WORK_DIR}/prefix")
 endif()
 expect_checker("${WORK_DIR}/prefix/bin/dio-check${EXE_SUFFIX}")

@@ -5,9 +5,14 @@
 # line per cycle, never a stale one, and read right again once the cable
 # is back. Needs root and network namespaces; exits 77 (skipped) without.
 #
-#   modbus_cable_test.sh <dio-exerciser> <modbus-peer> <fast_wait library>
+#   modbus_cable_test.sh <dio-exerciser> <modbus-peer> <fast_wait library> [<emulator>]
 set -euo pipefail
 program=$1 peer=$2 fast_wait=$3
+# A cross build's programs run through its emulator, which passes the
+# preload on to them alone.
+run=("${@:4}")
+preload=LD_PRELOAD="$fast_wait"
+[ -z "${4:-}" ] || preload=QEMU_SET_ENV="LD_PRELOAD=$fast_wait"
 
 skip() { echo "skipped: $*"; exit 77; }
 [ "$(id -u)" = 0 ] || skip "needs root"
@@ -51,7 +56,7 @@ ip -n "$program_ns" neigh replace 192.0.2.1 lladdr "$(mac "$module_ns" "dm$$")" 
 ip -n "$module_ns" neigh replace 192.0.2.2 lladdr "$(mac "$program_ns" "dp$$")" dev "dm$$" nud permanent
 
 mkfifo "$work/commands"
-ip netns exec "$module_ns" "$peer" --tcp 192.0.2.1 --port 1502 \
+ip netns exec "$module_ns" "${run[@]}" "$peer" --tcp 192.0.2.1 --port 1502 \
     <"$work/commands" >"$work/peer" 2>&1 &
 pids+=($!)
 exec 3>"$work/commands" # the peer runs while this is open
@@ -60,11 +65,11 @@ fail() { echo "FAILED: $*"; cat "$work/out" "$work/err" "$work/peer" 2>/dev/null
 for _ in $(seq 50); do grep -q '^port' "$work/peer" && break; sleep 0.1; done
 grep -q '^port 1502' "$work/peer" || fail "the peer did not start"
 
-ip netns exec "$program_ns" env LD_PRELOAD="$fast_wait" FASTWAIT_MS=100 \
+ip netns exec "$program_ns" env "$preload" FASTWAIT_MS=100 \
     ASAN_OPTIONS=verify_asan_link_order=0 \
     VORNEL_BOARD1_MODBUS=192.0.2.1:1502 VORNEL_BOARD1_DO=coils:0-31 \
     VORNEL_BOARD1_DI=inputs:0-31 VORNEL_BOARD1_TIMEOUT_MS=200 VORNEL_VERBOSE=1 \
-    "$program" </dev/null >"$work/out" 2>"$work/err" &
+    "${run[@]}" "$program" </dev/null >"$work/out" 2>"$work/err" &
 pids+=($!)
 program_pid=$!
 
