@@ -55,6 +55,24 @@ Scan scan_field(std::string_view line, std::size_t &p, std::string_view key, std
     return digits == 0 ? (p == line.size() ? Scan::ran_out : Scan::bad) : Scan::whole;
 }
 
+// Whether @second may follow @lead in UTF-8 as RFC 3629 defines it: no
+// overlong forms, no UTF-16 surrogates, nothing above U+10FFFF.
+bool second_fits(unsigned lead, unsigned second)
+{
+    switch (lead) {
+    case 0xe0:
+        return second >= 0xa0 && second <= 0xbf;
+    case 0xed:
+        return second >= 0x80 && second <= 0x9f;
+    case 0xf0:
+        return second >= 0x90 && second <= 0xbf;
+    case 0xf4:
+        return second >= 0x80 && second <= 0x8f;
+    default:
+        return (second & 0xc0U) == 0x80U;
+    }
+}
+
 // Printable text: no control characters but tab, and well-formed UTF-8.
 bool is_text(std::string_view line)
 {
@@ -66,9 +84,10 @@ bool is_text(std::string_view line)
             continue;
         }
         const std::size_t extra = u >= 0xf5 ? 0 : u >= 0xf0 ? 3 : u >= 0xe0 ? 2 : u >= 0xc2 ? 1 : 0;
-        if (extra == 0 || line.size() - i <= extra)
+        if (extra == 0 || line.size() - i <= extra ||
+            !second_fits(u, static_cast<unsigned char>(line[i + 1])))
             return false;
-        for (std::size_t k = 1; k <= extra; ++k) {
+        for (std::size_t k = 2; k <= extra; ++k) {
             if ((static_cast<unsigned char>(line[i + k]) & 0xc0U) != 0x80U)
                 return false;
         }

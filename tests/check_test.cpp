@@ -63,6 +63,35 @@ TEST(Report, TellsWhatALineIsWhenItIsNotAReportLine)
         EXPECT_EQ(kind_of(bad), LineKind::malformed) << bad;
 }
 
+// Text is UTF-8 exactly as RFC 3629 has it, at each edge of its ranges.
+TEST(Report, TellsUtf8FromWhatOnlyLooksLikeIt)
+{
+    for (const auto &[bytes, text] : std::vector<std::pair<const char *, bool>>{
+             {"\xc2\xa0", true},
+             {"\xdf\xbf", true},
+             {"\xc1\xbf", false},
+             {"\xe0\xa0\x80", true},
+             {"\xe0\x97\x9b", false},
+             {"\xe0\x9f\xbf", false},
+             {"\xed\x9f\xbf", true},
+             {"\xed\xa0\x80", false},
+             {"\xed\xbf\xbf", false},
+             {"\xee\x80\x80", true},
+             {"\xef\xbf\xbf", true},
+             {"\xf0\x90\x80\x80", true},
+             {"\xf0\x8f\xbf\xbf", false},
+             {"\xf4\x8f\xbf\xbf", true},
+             {"\xf4\x90\x80\x80", false},
+             {"\xf5\x80\x80\x80", false},
+             {"\xe1\x80", false},
+             {"\xe1\x80(", false},
+         }) {
+        const std::string line = std::string("x ") + bytes + " y";
+        EXPECT_EQ(kind_of(line), text ? LineKind::malformed : LineKind::binary)
+            << dio_check::quoted(line);
+    }
+}
+
 TEST(Report, QuotesLinesSafely)
 {
     EXPECT_EQ(dio_check::quoted(std::string("a\0b\"\x1b", 5)), "a\\x00b\\x22\\x1b");
