@@ -16,7 +16,7 @@ add_compile_options(-fstack-protector-strong -fstack-clash-protection
                     -Wformat -Werror=format-security)
 # Fortified functions need the optimiser, and the sanitizers check the
 # same calls their own way.
-if(NOT DIO_SANITIZE)
+if(NOT DIO_SANITIZE AND NOT DIO_FUZZ)
     add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
 endif()
 add_link_options(LINKER:-z,relro LINKER:-z,now)

@@ -154,6 +154,8 @@ TEST(ModbusSettings, MalformedOnesFailToOpenWithTheReason)
              {{{"VORNEL_BOARD1_MODBUS", "fd00::5:1502"}}, "in brackets"},
              {{{"VORNEL_BOARD1_MODBUS", "[::1:502"}}, "no ']'"},
              {{{"VORNEL_BOARD1_MODBUS", "[::1]502"}}, "expected :<port>"},
+             {{{"VORNEL_BOARD1_MODBUS", "[[::1]]:502"}}, "'[::1' in brackets is not an IPv6"},
+             {{{"VORNEL_BOARD1_MODBUS", "a\nb:1"}}, "'a\\x0ab:1': not a host"},
              {{{"VORNEL_BOARD1_MODBUS", ":502"}}, "no host named"},
              {{{"VORNEL_BOARD1_MODBUS", "http://127.0.0.1:5020"}}, "address, not a URL"},
              {{{"VORNEL_BOARD1_MODBUS", "COM3"}}, "is how Windows names a serial port: on Linux"},

@@ -42,6 +42,11 @@ std::string parse_host(const std::string &text, ModbusConfig &c)
         if (close == std::string::npos)
             return name + "no ']' after the IPv6 address";
         host = text.substr(1, close - 1);
+        // An IPv6 address, perhaps with a zone: "fe80::1%eth0".
+        const std::string address = host.substr(0, host.find('%'));
+        if (address.find(':') == std::string::npos ||
+            address.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
+            return name + "'" + host + "' in brackets is not an IPv6 address";
         const std::string rest = text.substr(close + 1);
         if (!rest.empty() && rest[0] != ':')
             return name + "expected :<port> after ']'";

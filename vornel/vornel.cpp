@@ -51,8 +51,17 @@ bool verbose()
 // output is a contract and stays clean by default.
 void report(const std::string &reason)
 {
-    if (verbose())
-        std::fprintf(stderr, "vornel: %s\n", reason.c_str());
+    if (!verbose())
+        return;
+    // A setting may hold any byte: each reason stays one line of text.
+    std::string line;
+    for (const char c : reason) {
+        const auto u = static_cast<unsigned char>(c);
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", u);
+        line += u < 0x20 || u == 0x7f ? escaped : std::string(1, c);
+    }
+    std::fprintf(stderr, "vornel: %s\n", line.c_str());
 }
 
 // The kind of board the settings ask for, or null and why not.
