@@ -50,15 +50,20 @@ function(dio_libmodbus_run what)
     file(APPEND "${_dir}/build.log" "$ ${ARGN}\n${out}\n")
     if(NOT status EQUAL 0)
         string(LENGTH "${out}" n)
-        math(EXPR from "${n} > 2000 ? ${n} - 2000 : 0")
+        set(from 0)
+        if(n GREATER 2000)
+            math(EXPR from "${n} - 2000")
+        endif()
         string(SUBSTRING "${out}" ${from} -1 tail)
         dio_libmodbus_fail("${what} (${_dir}/build.log):\n${tail}")
     endif()
 endfunction()
 
-# The version Linux uses: libmodbus5 as installed, else as apt would install it.
-execute_process(COMMAND dpkg-query -W -f=\${Version} libmodbus5
+# The version Linux uses: libmodbus5 as installed (once per architecture
+# installed, always the same version), else as apt would install it.
+execute_process(COMMAND dpkg-query -W -f=\${Version}\n libmodbus5
                 OUTPUT_VARIABLE _version ERROR_QUIET)
+string(REGEX REPLACE "\n.*" "" _version "${_version}")
 if(NOT _version)
     execute_process(COMMAND apt-cache policy libmodbus5 OUTPUT_VARIABLE _policy ERROR_QUIET)
     string(REGEX MATCH "Candidate: ([^\n]+)" _ "${_policy}")
@@ -99,7 +104,7 @@ if(NOT EXISTS "${_prefix}/built-from-${_version}")
     endif()
     set(_work "${_dir}/src")
     dio_libmodbus_run("Debian's source lists for bookworm and bookworm-security could not be read"
-                      ${_apt} update)
+                      ${_apt} update --error-on=any)
     dio_libmodbus_run("apt-get source libmodbus=${_version} failed"
                       ${_apt} source --only-source libmodbus=${_version})
 
