@@ -53,6 +53,7 @@ std::string GpioBoard::open_lines(const BitMap &outputs, const BitMap &inputs,
         reason = add(inputs, input_bits_, false);
     for (std::size_t c = 0; reason.empty() && c < chips_.size(); ++c)
         reason = request(chips_[c], consumer);
+    read_lines_.clear();
     if (!reason.empty())
         release();
     return reason;
@@ -114,19 +115,17 @@ std::string GpioBoard::find_line(const std::string &where, const std::string &li
     std::string skipped; // a chip that could not be read, for messages
     int matches = 0;
     for (const std::string &p : paths) {
-        std::string chip;
-        std::vector<std::string> names;
-        std::string reason = line_names(p, chip, names);
-        if (!reason.empty() && !where.empty())
-            return reason;
-        if (!reason.empty() && skipped.empty())
-            skipped = reason;
-        for (std::uint32_t k = 0; k < names.size(); ++k) {
-            if (names[k] != line)
+        const ChipLines &chip = line_names(p);
+        if (!chip.reason.empty() && !where.empty())
+            return chip.reason;
+        if (!chip.reason.empty() && skipped.empty())
+            skipped = chip.reason;
+        for (std::uint32_t k = 0; k < chip.names.size(); ++k) {
+            if (chip.names[k] != line)
                 continue;
-            found += (matches++ > 0 ? " and " : "") + chip + " line " + std::to_string(k);
+            found += (matches++ > 0 ? " and " : "") + chip.name + " line " + std::to_string(k);
             path = p;
-            chip_name = chip;
+            chip_name = chip.name;
             offset = k;
         }
     }
@@ -141,30 +140,37 @@ std::string GpioBoard::find_line(const std::string &where, const std::string &li
     return {};
 }
 
-// The kernel's names of the lines of the chip at @path, and its own name.
-std::string GpioBoard::line_names(const std::string &path, std::string &chip,
-                                  std::vector<std::string> &names)
+// The kernel's names of the lines of the chip at @path, and its own name,
+// read once for all the names an open looks up.
+const GpioBoard::ChipLines &GpioBoard::line_names(const std::string &path)
 {
+    for (const ChipLines &read : read_lines_) {
+        if (read.path == path)
+            return read;
+    }
+    ChipLines &chip = read_lines_.emplace_back();
+    chip.path = path;
     const int fd = io_.open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0)
-        return path + ": " + errno_text(errno);
+    if (fd < 0) {
+        chip.reason = path + ": " + errno_text(errno);
+        return chip;
+    }
     gpiochip_info info{};
-    std::string reason;
     if (io_.ioctl(fd, GPIO_GET_CHIPINFO_IOCTL, &info) < 0) {
-        reason = path + ": not a GPIO chip (" + errno_text(errno) + ")";
+        chip.reason = path + ": not a GPIO chip (" + errno_text(errno) + ")";
     } else {
-        chip.assign(info.name, strnlen(info.name, sizeof info.name));
-        for (std::uint32_t k = 0; k < info.lines && reason.empty(); ++k) {
+        chip.name.assign(info.name, strnlen(info.name, sizeof info.name));
+        for (std::uint32_t k = 0; k < info.lines && chip.reason.empty(); ++k) {
             gpio_v2_line_info line{};
             line.offset = k;
             if (io_.ioctl(fd, GPIO_V2_GET_LINEINFO_IOCTL, &line) < 0)
-                reason =
-                    chip + ": reading line " + std::to_string(k) + " failed: " + errno_text(errno);
-            names.emplace_back(line.name, strnlen(line.name, sizeof line.name));
+                chip.reason = chip.name + ": reading line " + std::to_string(k) +
+                              " failed: " + errno_text(errno);
+            chip.names.emplace_back(line.name, strnlen(line.name, sizeof line.name));
         }
     }
     io_.close(fd);
-    return reason;
+    return chip;
 }
 
 std::string GpioBoard::request(Chip &chip, const std::string &consumer)

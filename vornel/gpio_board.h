@@ -70,15 +70,22 @@ class GpioBoard final : public IoBoard {
                          bool output, std::vector<Bit> &bits);
     std::string find_line(const std::string &where, const std::string &line, std::string &path,
                           std::string &chip_name, std::uint32_t &offset);
-    std::string line_names(const std::string &path, std::string &chip,
-                           std::vector<std::string> &names);
+    // A chip's line names as find_line() reads them, or why they could not be.
+    struct ChipLines {
+        std::string path;
+        std::string name;
+        std::vector<std::string> names;
+        std::string reason;
+    };
+    const ChipLines &line_names(const std::string &path);
     std::string request(Chip &chip, const std::string &consumer);
     std::string busy_reason(int chip_fd, const Chip &chip);
 
     ChipIo &io_;
     std::vector<Chip> chips_;
-    std::vector<Bit> output_bits_; // bit i of the pattern
-    std::vector<Bit> input_bits_;  // bit i of the input word
+    std::vector<Bit> output_bits_;      // bit i of the pattern
+    std::vector<Bit> input_bits_;       // bit i of the input word
+    std::vector<ChipLines> read_lines_; // while opening: each chip read once
 };
 
 // The device file of @chip: /dev/<chip>, or @chip itself if it is a path.
