@@ -40,10 +40,9 @@ unsigned subdevice_of(const BitMap &map)
     return s;
 }
 
-bool named(const BitMap &map, unsigned subdevice, std::uint32_t channel)
+bool named(const BitMap &map, std::uint32_t channel)
 {
-    return !map.numbers.empty() && subdevice_of(map) == subdevice &&
-           std::find(map.numbers.begin(), map.numbers.end(), channel) != map.numbers.end();
+    return std::find(map.numbers.begin(), map.numbers.end(), channel) != map.numbers.end();
 }
 
 } // namespace
@@ -175,7 +174,10 @@ std::string ComediBoard::set_directions(const BitMap &outputs, const BitMap &inp
     };
     const unsigned so = subdevice_of(outputs);
     const unsigned si = subdevice_of(inputs);
-    if (dio(outputs)) {
+    const bool outputs_dio = dio(outputs);
+    // Inputs on the subdevice of the outputs may turn them.
+    const bool shared = outputs_dio && so == si;
+    if (outputs_dio) {
         for (const std::uint32_t c : outputs.numbers) {
             if (io_.dio_config(so, c, COMEDI_OUTPUT) < 0)
                 return failure("making channel " + std::to_string(c) + " of subdevice " +
@@ -185,12 +187,12 @@ std::string ComediBoard::set_directions(const BitMap &outputs, const BitMap &inp
     if (!dio(inputs))
         return {};
     for (const std::uint32_t c : inputs.numbers) {
-        if (named(outputs, si, c))
+        if (shared && named(outputs, c))
             continue;
         if (io_.dio_config(si, c, COMEDI_INPUT) < 0)
             return failure("making channel " + std::to_string(c) + " of subdevice " +
                            std::to_string(si) + " an input");
-        if (so != si || !dio(outputs))
+        if (!shared)
             continue;
         for (const std::uint32_t o : outputs.numbers) {
             unsigned direction = COMEDI_OUTPUT;

@@ -6,8 +6,6 @@
 #include <cstring>
 #include <utility>
 
-#include "modbus_link.h"
-
 #include <modbus.h>
 
 namespace vornel {

@@ -107,7 +107,7 @@ vornel::IoBoard *pick(std::string &reason)
         reason = "VORNEL_BOARD1=" + kind + " does not go with VORNEL_BOARD1_MODBUS";
         return nullptr;
     }
-    if (kind.empty() && !module_named && lines_named) {
+    if (kind.empty() && lines_named) {
         // coils: and inputs: are Modbus words, never a GPIO chip's name.
         for (const char *name : {"VORNEL_BOARD1_DO", "VORNEL_BOARD1_DI"}) {
             const std::string value = setting(name);
