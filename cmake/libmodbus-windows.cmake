@@ -43,7 +43,7 @@ function(dio_libmodbus_fail what)
         "-DDIO_MODBUS=OFF to build Vornel.dll without Modbus boards.")
 endfunction()
 
-# run(<what failed> <command>...): in ${_dir}/src, its output in build.log.
+# dio_libmodbus_run(<what failed> <command>...): in ${_work}, its output in build.log.
 function(dio_libmodbus_run what)
     execute_process(COMMAND ${ARGN} WORKING_DIRECTORY "${_work}" RESULT_VARIABLE status
                     OUTPUT_VARIABLE out ERROR_VARIABLE out)
