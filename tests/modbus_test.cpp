@@ -92,10 +92,12 @@ harness::Env env_for(const std::string &module, const harness::Env &extra)
                      {"VORNEL_BOARD1_TIMEOUT_MS", "200"},
                      {"VORNEL_VERBOSE", "1"}};
     for (const auto &kv : extra) {
-        for (auto &e : env) {
-            if (e.first == kv.first)
-                e.second = kv.second;
-        }
+        auto e = std::find_if(env.begin(), env.end(),
+                              [&](const auto &known) { return known.first == kv.first; });
+        if (e != env.end())
+            e->second = kv.second;
+        else
+            env.push_back(kv);
     }
     return env;
 }
@@ -162,6 +164,8 @@ TEST(ModbusSettings, MalformedOnesFailToOpenWithTheReason)
              {{{"VORNEL_BOARD1_MODBUS", ""}}, "coils and inputs are on a Modbus module"},
              {{{"VORNEL_BOARD1_MODBUS", ""}, {"VORNEL_BOARD1_DO", ""}}, "on a Modbus module"},
              {{{"VORNEL_BOARD1_MODBUS", "a host"}}, "not a host name"},
+             {{{"VORNEL_BOARD1_MODBUS", "ttyUSB9"}, {"RES_OPTIONS", "timeout:1 attempts:1"}},
+              "(a serial port is /dev/<serial port>, such as /dev/ttyUSB0)"},
              {{{"VORNEL_BOARD1_MODBUS", tty}, {"VORNEL_BOARD1_SERIAL", "9601"}}, "baud"},
              {{{"VORNEL_BOARD1_MODBUS", tty}, {"VORNEL_BOARD1_SERIAL", "9600,9N1"}}, "framing"},
              {{{"VORNEL_BOARD1_MODBUS", tty}, {"VORNEL_BOARD1_SERIAL", "9600,8X1"}}, "framing"},

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <utility>
+#include <vector>
 
 using namespace std::chrono_literals;
 using harness::Input;
@@ -47,6 +49,8 @@ TEST_F(StandIn, SettingsChooseTheBoard)
     EXPECT_LT(Kestor_OpenDevice(1), 0);
     setenv("VORNEL_BOARD1", "loopback", 1);
     EXPECT_EQ(Kestor_OpenDevice(1), 0);
+    setenv("VORNEL_BOARD1", "LoopBack", 1);
+    EXPECT_EQ(Kestor_OpenDevice(1), 0) << "a board's kind in any case";
 }
 
 TEST(Program, RunsOnTheSimulatedBoardInRealTime)
@@ -90,6 +94,48 @@ TEST(Program, FailsToOpenAnAbsentBoardWithAReasonOnlyWhenAsked)
         EXPECT_EQ(p.output(), "Open device failed!\n");
         EXPECT_EQ(p.errors(), on ? "vornel: board 1 is absent (VORNEL_BOARD1=absent)\n" : "")
             << "VORNEL_VERBOSE=" << verbose;
+    }
+}
+
+// A setting that would be ignored in silence (a misspelled name, or one
+// that the board chosen does not read) fails the open: a simulated PASS
+// must never stand for a board nobody touched.
+TEST(Program, RefusesSettingsItWouldIgnore)
+{
+    struct Case {
+        harness::Env env;
+        const char *reason;
+    };
+    for (const Case &c : std::vector<Case>{
+             {{{"VORNEL_BOARD1_D0", "gpiochip0:0-7"}},
+              "VORNEL_BOARD1_D0 is not a setting; did you mean VORNEL_BOARD1_DO?"},
+             {{{"VORNEL_BORAD1_MODBUS", "h"}}, "did you mean VORNEL_BOARD1_MODBUS?"},
+             {{{"VORNEL_BOARD1_MODBUSS", "h"}}, "did you mean VORNEL_BOARD1_MODBUS?"},
+             {{{"vornel_board1_di", "x"}}, "did you mean VORNEL_BOARD1_DI?"},
+             {{{"VORNEL_COLOUR", "1"}}, "is not a setting; the settings are VORNEL_BOARD1, "},
+             {{{"VORNEL_BOARD1_UNIT", "3"}},
+              "the simulated board (board 1 when nothing else is set) does not go with "
+              "VORNEL_BOARD1_UNIT, a setting of a Modbus module"},
+             {{{"VORNEL_BOARD1_DO", "gpiochip0:0"}, {"VORNEL_BOARD1_TIMEOUT_MS", "100"}},
+              "VORNEL_BOARD1_DO makes board 1 GPIO lines, which does not go with "
+              "VORNEL_BOARD1_TIMEOUT_MS"},
+             {{{"VORNEL_BOARD1", "Loopback"}, {"VORNEL_BOARD1_DI", "gpiochip0:0"}},
+              "VORNEL_BOARD1=Loopback does not go with VORNEL_BOARD1_DI"},
+             {{{"VORNEL_BOARD1_DO", "0:0-7"}},
+              "0:0-7: a subdevice and its channels are on a comedi card; name it in "
+              "VORNEL_BOARD1_COMEDI"},
+         }) {
+        harness::Env env{{"LD_LIBRARY_PATH", ""}, {"VORNEL_VERBOSE", "1"}};
+        env.insert(env.end(), c.env.begin(), c.env.end());
+        if (c.env.front().first != "VORNEL_BOARD1")
+            env.emplace_back("VORNEL_BOARD1", "");
+        harness::Process p({DIO_EXERCISER, {}, env, Input::Closed, Output::File});
+        EXPECT_EQ(p.wait(5s), 0) << c.reason;
+        EXPECT_EQ(p.output(), "Open device failed!\n") << c.reason;
+        const std::string errors = p.errors();
+        EXPECT_NE(errors.find(c.reason), std::string::npos) << errors;
+        EXPECT_EQ(errors.rfind("vornel: ", 0), 0U) << errors;
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
     }
 }
 

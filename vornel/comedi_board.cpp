@@ -1,4 +1,5 @@
 #include "comedi_board.h"
+#include "settings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -50,14 +51,14 @@ bool named(const BitMap &map, std::uint32_t channel)
 std::string ComediBoard::open(const Settings &settings)
 {
     release();
-    std::string path = settings("VORNEL_BOARD1_COMEDI");
+    std::string path = settings(kComediDevice);
     if (path.empty())
         path = "/dev/comedi0";
     else if (path[0] != '/')
         return "VORNEL_BOARD1_COMEDI='" + path + "': give the device file, as in /dev/comedi0";
 
     BitMap maps[2];
-    const char *names[2] = {"VORNEL_BOARD1_DO", "VORNEL_BOARD1_DI"};
+    const char *names[2] = {kDo, kDi};
     for (int i = 0; i < 2; ++i) {
         const std::string text = settings(names[i]);
         if (text.empty())

@@ -1,4 +1,5 @@
 #include "gpio_board.h"
+#include "settings.h"
 
 #include <cerrno> // and glibc's program_invocation_short_name
 #include <cstring>
@@ -30,7 +31,7 @@ std::string GpioBoard::open(const Settings &settings)
 {
     release();
     BitMap maps[2];
-    const char *names[2] = {"VORNEL_BOARD1_DO", "VORNEL_BOARD1_DI"};
+    const char *names[2] = {kDo, kDi};
     for (int i = 0; i < 2; ++i) {
         const std::string text = settings(names[i]);
         const std::string reason =

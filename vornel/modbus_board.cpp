@@ -1,4 +1,5 @@
 #include "modbus_board.h"
+#include "settings.h"
 
 #include <algorithm>
 #include <cctype>
@@ -125,8 +126,8 @@ bool is_exception(int err)
 std::string parse_modbus_config(const Settings &settings, ModbusConfig &config)
 {
     ModbusConfig c;
-    const std::string target = settings("VORNEL_BOARD1_MODBUS");
-    const std::string serial = settings("VORNEL_BOARD1_SERIAL");
+    const std::string target = settings(kModbusTarget);
+    const std::string serial = settings(kSerial);
     if (target.empty())
         return std::string("VORNEL_BOARD1=modbus: name the module in VORNEL_BOARD1_MODBUS, as "
                            "<host>[:<port>] or a serial port, ") +
@@ -148,25 +149,25 @@ std::string parse_modbus_config(const Settings &settings, ModbusConfig &config)
     if (!reason.empty())
         return reason;
 
-    const std::string unit = settings("VORNEL_BOARD1_UNIT");
+    const std::string unit = settings(kUnit);
     if (!unit.empty() &&
         (!parse_int(unit, 0, 255, c.unit) || (c.unit > 247 && (c.serial || c.unit != 255))))
         return "VORNEL_BOARD1_UNIT='" + unit + "': use a unit id 0-247" +
                (c.serial ? "" : ", or 255");
-    const std::string timeout = settings("VORNEL_BOARD1_TIMEOUT_MS");
+    const std::string timeout = settings(kTimeoutMs);
     if (!timeout.empty() && !parse_int(timeout, 50, 10000, c.timeout_ms))
         return "VORNEL_BOARD1_TIMEOUT_MS='" + timeout + "': use 50-10000 milliseconds";
 
-    const std::string outputs = settings("VORNEL_BOARD1_DO");
-    const std::string inputs = settings("VORNEL_BOARD1_DI");
+    const std::string outputs = settings(kDo);
+    const std::string inputs = settings(kDi);
     if (outputs.empty() && inputs.empty())
         return "VORNEL_BOARD1_MODBUS: name the coils in VORNEL_BOARD1_DO or the inputs in "
                "VORNEL_BOARD1_DI";
     bool coils = true;
     if (!outputs.empty())
-        reason = parse_table("VORNEL_BOARD1_DO", outputs, true, c.outputs, coils);
+        reason = parse_table(kDo, outputs, true, c.outputs, coils);
     if (reason.empty() && !inputs.empty())
-        reason = parse_table("VORNEL_BOARD1_DI", inputs, false, c.inputs, c.inputs_are_coils);
+        reason = parse_table(kDi, inputs, false, c.inputs, c.inputs_are_coils);
     if (!reason.empty())
         return reason;
     config = c;
@@ -218,7 +219,10 @@ std::string ModbusBoard::open_config(const ModbusConfig &config)
         const std::string why = link::resolve(config.host, config.port, addresses_);
         if (!why.empty()) {
             release();
-            return config.host + ": " + why;
+            // "ttyUSB0" is a serial port named without its folder.
+            const bool tty = config.host.rfind("tty", 0) == 0;
+            return config.host + ": " + why +
+                   (tty ? std::string(" (a serial port is ") + link::serial_port_form() + ")" : "");
         }
         // libmodbus frames the messages; the socket is ours (see connect_tcp).
         ctx_ = modbus_new_tcp(nullptr, MODBUS_TCP_DEFAULT_PORT);

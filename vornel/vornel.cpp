@@ -10,15 +10,21 @@
 #include "board.h"
 #include "io_board.h"
 #include "loopback_board.h"
+#include "settings.h"
 
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #if defined(__linux__)
 #include "gpio_board.h"
+#endif
+#if !defined(_WIN32)
+#include <unistd.h> // environ
 #endif
 #if defined(VORNEL_HAVE_MODBUS)
 #include "modbus_board.h"
@@ -41,7 +47,7 @@ std::string setting(const char *name)
 // case; any other value turns it on, so that a typo never hides a reason.
 bool verbose()
 {
-    std::string v = setting("VORNEL_VERBOSE");
+    std::string v = setting(vornel::kVerbose);
     for (char &c : v)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return !(v.empty() || v == "0" || v == "no" || v == "false" || v == "off");
@@ -64,22 +70,125 @@ void report(const std::string &reason)
     std::fprintf(stderr, "vornel: %s\n", line.c_str());
 }
 
-// The kind of board the settings ask for, or null and why not.
-vornel::IoBoard *pick(std::string &reason)
+// The names of the environment's variables.
+std::vector<std::string> environment_names()
 {
-    const std::string kind = setting("VORNEL_BOARD1");
-    const bool module_named = !setting("VORNEL_BOARD1_MODBUS").empty();
-    const bool card_named = !setting("VORNEL_BOARD1_COMEDI").empty();
-    const bool lines_named =
-        !setting("VORNEL_BOARD1_DO").empty() || !setting("VORNEL_BOARD1_DI").empty();
+#if defined(_WIN32)
+    char **entries = _environ;
+#else
+    char **entries = environ;
+#endif
+    std::vector<std::string> names;
+    for (char **e = entries; e != nullptr && *e != nullptr; ++e) {
+        const char *equals = std::strchr(*e, '=');
+        // Windows keeps its per-drive folders as "=C:=C:\...".
+        if (equals != nullptr && equals != *e && equals[1] != '\0')
+            names.emplace_back(*e, static_cast<std::size_t>(equals - *e));
+    }
+    return names;
+}
 
+struct Kind {
+    const char *name; // as VORNEL_BOARD1 gives it
+    unsigned bit;
+};
+constexpr Kind kKinds[] = {{"loopback", vornel::kLoopback},
+                           {"gpio", vornel::kGpio},
+                           {"modbus", vornel::kModbus},
+                           {"comedi", vornel::kComedi}};
+
+// The kind of board the settings ask for, with the setting that chose it
+// when VORNEL_BOARD1 does not name it; or "" and why not.
+std::string choose_kind(std::string &chooser, std::string &reason)
+{
+    using namespace vornel;
+    std::string kind = setting(kBoard1);
+    for (char &c : kind)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const bool module_named = !setting(kModbusTarget).empty();
+    const bool card_named = !setting(kComediDevice).empty();
     if (module_named && card_named) {
         reason = "VORNEL_BOARD1_MODBUS and VORNEL_BOARD1_COMEDI name two boards: keep one";
+        return {};
+    }
+    if (!kind.empty())
+        return kind;
+    if (card_named) {
+        chooser = kComediDevice;
+        return "comedi";
+    }
+    if (module_named) {
+        chooser = kModbusTarget;
+        return "modbus";
+    }
+    for (const char *name : {kDo, kDi}) {
+        const std::string value = setting(name);
+        if (value.empty())
+            continue;
+        chooser = name;
+        // coils: and inputs: are Modbus words, a number a comedi
+        // subdevice: never a GPIO chip's name.
+        const std::string where = value.substr(0, value.find(':'));
+        if (where == "coils" || where == "inputs") {
+            reason = chooser + "=" + value +
+                     ": coils and inputs are on a Modbus module; name it in VORNEL_BOARD1_MODBUS";
+        } else if (value.find(':') != std::string::npos && !where.empty() &&
+                   where.find_first_not_of("0123456789") == std::string::npos) {
+            reason = chooser + "=" + value +
+                     ": a subdevice and its channels are on a comedi card; name it in "
+                     "VORNEL_BOARD1_COMEDI (VORNEL_BOARD1=comedi for /dev/comedi0)";
+        }
+        return reason.empty() ? "gpio" : "";
+    }
+    if (!setting(kPlug).empty())
+        chooser = kPlug;
+    return "loopback";
+}
+
+// The board the settings ask for, or null and why not.
+vornel::IoBoard *pick(std::string &reason)
+{
+    using namespace vornel;
+    reason = unknown_setting(environment_names());
+    if (!reason.empty())
+        return nullptr;
+    std::string chooser;
+    const std::string kind = choose_kind(chooser, reason);
+    if (!reason.empty())
+        return nullptr;
+    if (kind == "absent") {
+        reason = "board 1 is absent (VORNEL_BOARD1=absent)";
         return nullptr;
     }
-    if (kind == "comedi" || (kind.empty() && card_named)) {
+    const Kind *chosen = nullptr;
+    for (const Kind &k : kKinds) {
+        if (kind == k.name)
+            chosen = &k;
+    }
+    if (chosen == nullptr) {
+        reason =
+            "VORNEL_BOARD1=" + setting(kBoard1) + ": use loopback, gpio, modbus, comedi or absent";
+        return nullptr;
+    }
+    // A setting this kind does not read would be ignored in silence.
+    for (const KnownSetting &s : kKnownSettings) {
+        if ((s.kinds & chosen->bit) != 0 || setting(s.name).empty())
+            continue;
+        const std::string of = std::string(s.name) + ", a setting of " + kinds_text(s.kinds);
+        if (chooser.empty() && setting(kBoard1).empty())
+            reason =
+                "the simulated board (board 1 when nothing else is set) does not go with " + of;
+        else if (chooser.empty())
+            reason = "VORNEL_BOARD1=" + setting(kBoard1) + " does not go with " + of;
+        else
+            reason = chooser + " makes board 1 " + kinds_text(chosen->bit) +
+                     ", which does not go with " + of;
+        return nullptr;
+    }
+
+    if (chosen->bit == kComedi) {
 #if defined(VORNEL_HAVE_COMEDI)
-        static vornel::ComediBoard comedi(vornel::comedi_io());
+        static ComediBoard comedi(comedi_io());
         return &comedi;
 #elif defined(__linux__)
         reason = "this board library was built without comedi boards (DIO_COMEDI=OFF)";
@@ -89,58 +198,26 @@ vornel::IoBoard *pick(std::string &reason)
         return nullptr;
 #endif
     }
-    if (card_named) {
-        reason = "VORNEL_BOARD1=" + kind + " does not go with VORNEL_BOARD1_COMEDI";
-        return nullptr;
-    }
-
-    if (kind == "modbus" || (kind.empty() && module_named)) {
+    if (chosen->bit == kModbus) {
 #if defined(VORNEL_HAVE_MODBUS)
-        static vornel::ModbusBoard modbus;
+        static ModbusBoard modbus;
         return &modbus;
 #else
         reason = "this board library was built without Modbus boards (DIO_MODBUS=OFF)";
         return nullptr;
 #endif
     }
-    if (module_named) {
-        reason = "VORNEL_BOARD1=" + kind + " does not go with VORNEL_BOARD1_MODBUS";
-        return nullptr;
-    }
-    if (kind.empty() && lines_named) {
-        // coils: and inputs: are Modbus words, never a GPIO chip's name.
-        for (const char *name : {"VORNEL_BOARD1_DO", "VORNEL_BOARD1_DI"}) {
-            const std::string value = setting(name);
-            if (value.rfind("coils:", 0) == 0 || value.rfind("inputs:", 0) == 0) {
-                reason = std::string(name) + "=" + value +
-                         ": coils and inputs are on a Modbus module; name it in "
-                         "VORNEL_BOARD1_MODBUS";
-                return nullptr;
-            }
-        }
-    }
-    if (kind == "gpio" || (kind.empty() && lines_named)) {
+    if (chosen->bit == kGpio) {
 #if defined(__linux__)
-        static vornel::GpioBoard gpio(vornel::chip_io());
+        static GpioBoard gpio(chip_io());
         return &gpio;
 #else
         reason = "GPIO boards need Linux";
         return nullptr;
 #endif
     }
-    if (lines_named) {
-        reason = "VORNEL_BOARD1=" + kind + " does not go with VORNEL_BOARD1_DO or _DI";
-        return nullptr;
-    }
-    if (kind.empty() || kind == "loopback") {
-        static vornel::LoopbackBoard loopback;
-        return &loopback;
-    }
-    if (kind == "absent")
-        reason = "board 1 is absent (VORNEL_BOARD1=absent)";
-    else
-        reason = "VORNEL_BOARD1=" + kind + ": use loopback, gpio, modbus, comedi or absent";
-    return nullptr;
+    static LoopbackBoard loopback;
+    return &loopback;
 }
 
 } // namespace
