@@ -5,7 +5,7 @@
 set -euo pipefail
 check=("$@")
 if ! command -v sigrok-cli >/dev/null; then
-    echo "sigrok-cli is not installed (apt-get install sigrok-cli): skipped"
+    echo "skipped: sigrok-cli is not installed (apt-get install sigrok-cli)"
     exit 77
 fi
 dir=$(mktemp -d)

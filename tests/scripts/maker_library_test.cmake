@@ -1,25 +1,45 @@
-# Builds the program against another board library with -DVORNEL_DIR, as a
-# user with the maker's library does, and checks that the stand-in is then
-# neither built nor installed and that the program runs on the other one.
+# Builds the programs against another board library with the README's own
+# commands (section "Building against the maker's library"), run in a copy
+# of the sources, as a user with the maker's library does, and checks that
+# the stand-in is then neither built nor installed and that the programs
+# run on the other one.
 #
-#   -DSOURCE_DIR=... -DMAKER_DIR=... -DGENERATOR=... -DCOMPILER=...
-#   [-DTOOLCHAIN=...] -DSANITIZE=ON|OFF -DEXE_SUFFIX=... plus those of run.cmake
+#   -DSOURCE_DIR=... -DMAKER_DIR=... -DCOMPILER=... [-DTOOLCHAIN=...]
+#   -DEXE_SUFFIX=... plus those of run.cmake
 
 include("${CMAKE_CURRENT_LIST_DIR}/run.cmake")
 file(REMOVE_RECURSE "${WORK_DIR}")
-set(build "${WORK_DIR}/build")
+set(source "${WORK_DIR}/source")
+file(COPY "${SOURCE_DIR}/" DESTINATION "${source}"
+     REGEX "^${SOURCE_DIR}/(build|\\.git)(/|$)" EXCLUDE)
 
-set(configure -S "${SOURCE_DIR}" -B "${build}" -G "${GENERATOR}" -DCMAKE_BUILD_TYPE=Release
-    -DVORNEL_DIR=${MAKER_DIR} -DBUILD_TESTING=OFF -DDIO_BUILD_BENCH=OFF
-    -DDIO_SANITIZE=${SANITIZE})
-if(TOOLCHAIN)
-    list(APPEND configure -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
-else()
-    list(APPEND configure -DCMAKE_CXX_COMPILER=${COMPILER})
+# The commands of the section's first sh block, with its folder for the maker's.
+file(READ "${SOURCE_DIR}/README.md" readme)
+string(FIND "${readme}" "### Building against the maker's library" at)
+string(SUBSTRING "${readme}" ${at} -1 readme)
+string(REGEX MATCH "```sh\n([^`]*)```" block "${readme}")
+string(REGEX REPLACE "\n$" "" block "${CMAKE_MATCH_1}")
+string(REPLACE "\n" ";" lines "${block}")
+foreach(line IN LISTS lines)
+    string(REGEX REPLACE " *#.*" "" line "${line}")
+    string(REPLACE "/opt/maker/lib" "${MAKER_DIR}" line "${line}")
+    separate_arguments(command UNIX_COMMAND "${line}")
+    if(line MATCHES "--preset maker -D")
+        # A cross build's tests build for the same machine.
+        if(TOOLCHAIN)
+            list(APPEND command -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
+        else()
+            list(APPEND command -DCMAKE_CXX_COMPILER=${COMPILER})
+        endif()
+    endif()
+    message(STATUS "${command}")
+    execute_process(COMMAND ${command} WORKING_DIRECTORY "${source}" OUTPUT_QUIET
+                    COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
+set(build "${source}/build/maker")
+if(NOT EXISTS "${build}/CMakeCache.txt")
+    message(FATAL_ERROR "the README's commands did not build in build/maker:\n${block}")
 endif()
-execute_process(COMMAND ${CMAKE_COMMAND} ${configure} OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
-execute_process(COMMAND ${CMAKE_COMMAND} --build "${build}" --parallel 2
-                OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${build}" --prefix "${WORK_DIR}/prefix"
                 OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 
