@@ -2,12 +2,11 @@
 // whether it follows its output. Shows the lines live on a terminal and
 // can write them as a waveform.
 
+#include "cli.h"
 #include "live_view.h"
 #include "report.h"
 #include "vcd_writer.h"
 #include "verdict.h"
-
-#include <CLI/CLI.hpp>
 
 #include <cerrno>
 #include <chrono>
@@ -85,18 +84,6 @@ ViewStyle terminal_style()
     return style;
 }
 
-// "ffff", "0xFFFF": a mask of 1 to 8 hex digits, not 0.
-bool parse_mask(const std::string &text, std::uint32_t &mask)
-{
-    std::size_t p = text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0 ? 2 : 0;
-    const std::size_t digits = text.size() - p;
-    if (digits == 0 || digits > 8 ||
-        text.find_first_not_of("0123456789abcdefABCDEF", p) != std::string::npos)
-        return false;
-    mask = static_cast<std::uint32_t>(std::strtoul(text.c_str() + p, nullptr, 16));
-    return mask != 0;
-}
-
 std::uint64_t now_ms()
 {
     using namespace std::chrono;
@@ -106,8 +93,7 @@ std::uint64_t now_ms()
 
 void complain(const std::string &message)
 {
-    std::fflush(stdout);
-    std::fprintf(stderr, "dio-check: %s\n", message.c_str());
+    dio::complain("dio-check", message);
 }
 
 std::string line_text(std::string_view line)
@@ -136,50 +122,30 @@ int run(int argc, char **argv)
                            ? std::string()
                            : "'" + text + "' is not a whole number of lines, 1 or more";
             },
-            "1 OR MORE"));
+            ""));
     std::string wired_text = "ffffffff";
     app.add_option("--wired", wired_text,
                    "Judge only these DI lines, a hex mask (default ffffffff)")
         ->type_name("MASK")
-        ->check(CLI::Validator(
-            [](std::string &text) {
-                std::uint32_t mask = 0;
-                return parse_mask(text, mask)
-                           ? std::string()
-                           : "'" + text + "' is not a mask of 1 to 8 hex digits with a bit set";
-            },
-            "HEX"));
+        ->check(dio::mask_check());
     std::string expect_text = "follow";
     app.add_option("--expect", expect_text,
                    "follow: each DI reads its DO (a loopback plug, the default); inverted: the "
                    "opposite (inputs that invert)")
-        ->check(CLI::IsMember({"follow", "inverted"}));
+        ->type_name("follow|inverted")
+        ->check(CLI::IsMember({"follow", "inverted"}).description(""));
     std::string vcd_path;
     app.add_option("--vcd", vcd_path, "Also write the run as a Value Change Dump waveform")
         ->type_name("FILE");
-    // Extras are named here: CLI11 would list them all and in no useful
-    // order ("log.txt --line" for "--line 4 log.txt").
-    app.allow_extras();
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError &e) {
-        return app.exit(e) == 0 ? 0 : kNotAReport;
-    }
-    if (!app.remaining().empty()) {
-        std::string extra = app.remaining().front();
-        for (const std::string &arg : app.remaining()) {
-            if (arg.size() > 1 && arg[0] == '-') {
-                extra = arg;
-                break;
-            }
-        }
-        complain((extra.size() > 1 && extra[0] == '-' ? "unknown option '" + extra + "'"
-                                                      : "one report at most: '" + extra + "'") +
-                 " (--help lists the options)");
-        return kNotAReport;
-    }
+    app.footer("On a terminal, each report line is drawn as its 32 DO and DI bits, wrong "
+               "inputs in red and marked with ^, with a running tally; NO_COLOR turns the "
+               "colours off and TERM=dumb all escape codes. Elsewhere only the summary is "
+               "printed.");
+    const int parsed = dio::parse_command_line(app, argc, argv, "dio-check", "one report at most");
+    if (parsed >= 0)
+        return parsed;
     std::uint32_t wired = 0;
-    parse_mask(wired_text, wired);
+    dio::parse_mask(wired_text, wired);
     const Expect expect = expect_text == "inverted" ? Expect::inverted : Expect::follow;
 
     int fd = 0;
