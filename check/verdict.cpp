@@ -62,43 +62,67 @@ std::vector<LineVerdict> Tally::judge() const
     return verdicts;
 }
 
-std::string describe(const LineVerdict &v, Expect expect)
+namespace {
+
+// Whether @next continues the run of lines that @first began: the line
+// after @last, judged the same way.
+bool continues(const LineVerdict &first, unsigned int last, const LineVerdict &next)
 {
-    const unsigned int n = v.line;
+    return next.line == last + 1 && next.verdict == first.verdict && next.wrong == first.wrong &&
+           next.out_level == first.out_level && (next.crossed != 0) == (first.crossed != 0);
+}
+
+// "DI 5: stuck low", or "DI 0-31: inverted, ..." for a run of lines from
+// @v's to @last that are all judged alike.
+std::string describe_run(const LineVerdict &v, unsigned int last, Expect expect)
+{
+    const bool run = last != v.line;
+    const std::string lines =
+        std::to_string(v.line) + (run ? "-" + std::to_string(last) : std::string());
+    const char *di = lines.c_str();
     switch (v.verdict) {
     case Verdict::ok:
-        return format("DI %u: ok", n);
+        return format("DI %s: ok", di);
     case Verdict::stuck_low:
-        return format("DI %u: stuck low", n);
+        return format("DI %s: stuck low", di);
     case Verdict::stuck_high:
-        return format("DI %u: stuck high", n);
+        return format("DI %s: stuck high", di);
     case Verdict::intermittent:
-        return format("DI %u: intermittent, wrong in %" PRIu64 " of %" PRIu64 " lines", n, v.wrong,
+        return format("DI %s: intermittent, wrong in %" PRIu64 " of %" PRIu64 " lines", di, v.wrong,
                       v.lines);
     case Verdict::undecided:
-        return format("DI %u: undecided, DO %u was %d in all %" PRIu64
+        return format("DI %s: undecided, DO %s %s %d in all %" PRIu64
                       " lines (a verdict needs both levels)",
-                      n, n, v.out_level ? 1 : 0, v.lines);
+                      di, di, run ? "were" : "was", v.out_level ? 1 : 0, v.lines);
     case Verdict::inverted:
         break;
     }
     std::string text = expect == Expect::follow
-                           ? format("DI %u: inverted, always the opposite of DO %u", n, n)
-                           : format("DI %u: inverted, always equal to DO %u", n, n);
-    if (v.crossed != 0) {
-        // Crossed with a neighbour looks the same when the neighbour
-        // carries the opposite level in every line, as the exerciser's
-        // alternating pattern does.
-        std::string neighbours;
-        for (unsigned int j = 0; j < 32; ++j) {
-            if (has(v.crossed, j))
-                neighbours += (neighbours.empty() ? "DO " : " or DO ") + std::to_string(j);
-        }
-        text += " (inverted wiring, or crossed with " + neighbours +
-                (v.crossed & (v.crossed - 1) ? ", which carry" : ", which carries") +
-                " the opposite level in this pattern)";
+                           ? format("DI %s: inverted, always the opposite of DO %s", di, di)
+                           : format("DI %s: inverted, always equal to DO %s", di, di);
+    if (v.crossed == 0)
+        return text;
+    // Crossed with a neighbour looks the same when the neighbour carries
+    // the opposite level in every line, as the exerciser's alternating
+    // pattern does.
+    if (run)
+        return text + " (inverted wiring, or each crossed with a neighbour, which carries the "
+                      "opposite level in this pattern)";
+    std::string neighbours;
+    for (unsigned int j = 0; j < 32; ++j) {
+        if (has(v.crossed, j))
+            neighbours += (neighbours.empty() ? "DO " : " or DO ") + std::to_string(j);
     }
-    return text;
+    return text + " (inverted wiring, or crossed with " + neighbours +
+           (v.crossed & (v.crossed - 1) ? ", which carry" : ", which carries") +
+           " the opposite level in this pattern)";
+}
+
+} // namespace
+
+std::string describe(const LineVerdict &v, Expect expect)
+{
+    return describe_run(v, v.line, expect);
 }
 
 std::string summary(const Tally &tally)
@@ -115,11 +139,18 @@ std::string summary(const Tally &tally)
                lines, static_cast<unsigned int>(verdicts.size()), tally.wired(),
                tally.expect() == Expect::follow ? "to follow DO" : "opposite to DO");
     unsigned int ok = 0;
-    for (const LineVerdict &v : verdicts) {
-        if (v.verdict == Verdict::ok)
+    // Neighbouring lines judged alike share a line: a board wired upside
+    // down reads as one line, not 32.
+    for (std::size_t i = 0; i < verdicts.size(); ++i) {
+        const LineVerdict &v = verdicts[i];
+        if (v.verdict == Verdict::ok) {
             ++ok;
-        else
-            text += describe(v, tally.expect()) + '\n';
+            continue;
+        }
+        unsigned int last = v.line;
+        while (i + 1 < verdicts.size() && continues(v, last, verdicts[i + 1]))
+            last = verdicts[++i].line;
+        text += describe_run(v, last, tally.expect()) + '\n';
     }
     if (ok == verdicts.size()) {
         text += format("all %u DI lines ok\nPASS\n", ok);

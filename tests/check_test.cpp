@@ -208,6 +208,24 @@ TEST(Verdict, InvertedLinesMayBeCrossedWithANeighbour)
               (std::vector<std::string>{"DI 4: inverted, always the opposite of DO 4"}));
 }
 
+TEST(Verdict, NeighboursJudgedAlikeShareALineInTheSummary)
+{
+    // Upside down but for DI 4-7, which are stuck low; DI 9 is not judged.
+    const Tally t = run(
+        4, [](std::uint32_t out, int) { return ~out & ~0xf0U; }, ~(1U << 9));
+    const std::string inverted = ": inverted, always the opposite of DO ";
+    const std::string crossed = " (inverted wiring, or each crossed with a neighbour, which "
+                                "carries the opposite level in this pattern)\n";
+    EXPECT_EQ(summary(t),
+              "4 report lines, 31 DI lines judged (wired fffffdff, expected to follow DO)\nDI 0-3" +
+                  inverted + "0-3" + crossed + "DI 4-7: stuck low\nDI 8" + inverted +
+                  "8 (inverted wiring, or crossed with DO 7 or DO 9, which carry the opposite "
+                  "level in this pattern)\nDI 10-31" +
+                  inverted + "10-31" + crossed +
+                  "0 other DI lines ok; 4 of 4 report lines had a wrong input\nFAIL\n");
+    EXPECT_EQ(failures(t).size(), 31U) << "one verdict per line all the same";
+}
+
 TEST(Verdict, CountsIntermittentLines)
 {
     const Tally t =
