@@ -5,7 +5,8 @@
 // Prints the cost of one cycle with the waits skipped, next to a bare loop
 // that only formats and writes the same line; the heap allocations per
 // cycle; and the real period over ten cycles (about twelve seconds; skipped
-// with --no-period). Where the stand-in has Modbus boards, also the cost
+// with --no-period). Then the heap allocations of dio-map while it writes
+// and reads. Where the stand-in has Modbus boards, also the cost
 // of one write-and-read pair on one over loopback TCP (modbus_bench.cpp).
 // Last, dio-check reading saved reports of 10 thousand and 10 million
 // lines (check_bench.cpp).
@@ -34,8 +35,10 @@ namespace {
 
 using Report = std::map<std::string, long long>;
 
-// Runs dio-exerciser on the timing board with its output thrown away.
-Report run_exerciser(unsigned long warmup, unsigned long cycles, bool skip_waits)
+// Runs the program at @path (dio-exerciser, dio-map) on the timing board with its
+// output thrown away.
+Report run_on_bench_board(const char *path, unsigned long warmup, unsigned long cycles,
+                          bool skip_waits)
 {
     char report_path[] = "/tmp/dio-bench.XXXXXX";
     const int fd = mkstemp(report_path);
@@ -55,7 +58,8 @@ Report run_exerciser(unsigned long warmup, unsigned long cycles, bool skip_waits
     for (auto &s : env_strings)
         envp.push_back(s.data());
     envp.push_back(nullptr);
-    char program[] = DIO_EXERCISER;
+    std::string program_text = path;
+    char *program = program_text.data();
     char *argv[] = {program, nullptr};
 
     posix_spawn_file_actions_t actions;
@@ -123,7 +127,7 @@ int main(int argc, char **argv)
     std::vector<double> bare_ns;
     long long allocations = 0;
     for (int i = 0; i < runs; ++i) {
-        const Report r = run_exerciser(1000, cycles, true);
+        const Report r = run_on_bench_board(DIO_EXERCISER, 1000, cycles, true);
         program_ns.push_back(static_cast<double>(r.at("nanoseconds")) /
                              static_cast<double>(cycles));
         allocations += r.at("allocations");
@@ -141,14 +145,20 @@ int main(int argc, char **argv)
                 cycles * runs);
     if (period) {
         const unsigned long n = 10;
-        const Report r = run_exerciser(1, n, false);
+        const Report r = run_on_bench_board(DIO_EXERCISER, 1, n, false);
         std::printf("real period over %lu cycles: %8.3f ms  (shortest %.3f, longest %.3f; "
                     "nominal 1000)\n",
                     n, static_cast<double>(r.at("nanoseconds")) / 1e6 / static_cast<double>(n),
                     static_cast<double>(r.at("shortest")) / 1e6,
                     static_cast<double>(r.at("longest")) / 1e6);
     }
-    int status = allocations == 0 ? 0 : 1;
+    // dio-map on a healthy board writes 19 times, the last one low; every
+    // write and read from its second write on must allocate nothing.
+    const Report map = run_on_bench_board(DIO_MAP, 1, 17, false);
+    std::printf("dio-map, heap allocations from its 2nd write to its last: %lld  (%lld before)\n",
+                map.at("allocations"), map.at("allocations_before"));
+    int status =
+        allocations == 0 && map.at("allocations") == 0 && map.at("allocations_before") > 0 ? 0 : 1;
 #if defined(DIO_BENCH_MODBUS)
     std::fflush(stdout);
     status |= bench_modbus();

@@ -5,12 +5,12 @@
 #include "cli.h"
 #include "live_view.h"
 #include "report.h"
+#include "stop.h"
 #include "vcd_writer.h"
 #include "verdict.h"
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -40,29 +40,6 @@ using namespace dio_check;
 namespace {
 
 constexpr int kNotAReport = 2;
-
-volatile std::sig_atomic_t stop_requested = 0;
-
-void on_stop(int /*signal*/)
-{
-    stop_requested = 1;
-}
-
-// Ctrl+C ends the run with its summary. Without SA_RESTART a read that is
-// waiting returns at once.
-void catch_stop_signals()
-{
-#if defined(_WIN32)
-    std::signal(SIGINT, on_stop);
-    std::signal(SIGTERM, on_stop);
-#else
-    struct sigaction action {};
-    action.sa_handler = on_stop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-#endif
-}
 
 // How the live view may draw on this terminal.
 ViewStyle terminal_style()
@@ -186,7 +163,7 @@ int run(int argc, char **argv)
 
     const bool live = isatty(1) != 0;
     const ViewStyle style = live ? terminal_style() : ViewStyle{};
-    catch_stop_signals();
+    dio::catch_stop_signals();
 
     Tally tally(wired, expect);
     static LineReader reader(fd);
@@ -195,7 +172,7 @@ int run(int argc, char **argv)
     std::uint64_t last_ms = 0;
     if (live)
         std::fputs(render_heading().c_str(), stdout);
-    while (stop_requested == 0 && (limit == 0 || tally.lines() < limit)) {
+    while (dio::stop_signal == 0 && (limit == 0 || tally.lines() < limit)) {
         std::string_view line;
         const LineReader::Status got = reader.next(line);
         if (got == LineReader::Status::interrupted)

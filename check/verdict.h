@@ -111,6 +111,10 @@ class Tally {
     std::array<std::uint64_t, 32> wrong_{};
 };
 
+// The line before PASS: what the exerciser's pattern cannot show.
+constexpr const char *kSameParity =
+    "lines of the same parity look alike to this pattern: dio-map checks every wire";
+
 // "DI 5: stuck low", and so on.
 std::string describe(const LineVerdict &v, Expect expect);
 

@@ -175,7 +175,8 @@ TEST(Verdict, LoopbackPasses)
     EXPECT_TRUE(failures(t).empty());
     EXPECT_EQ(exit_status(t), 0);
     EXPECT_EQ(summary(t), "6 report lines, 32 DI lines judged (wired ffffffff, expected to "
-                          "follow DO)\nall 32 DI lines ok\nPASS\n");
+                          "follow DO)\nall 32 DI lines ok\n" +
+                              std::string(kSameParity) + "\nPASS\n");
 }
 
 TEST(Verdict, NamesStuckLines)
@@ -483,9 +484,40 @@ TEST(Pipeline, PassesOnTheSimulatedBoardAndEndsTheExerciser)
                               "--lines 6");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "6 report lines, 32 DI lines judged (wired ffffffff, expected to follow "
-                     "DO)\nall 32 DI lines ok\nPASS\n");
+                     "DO)\nall 32 DI lines ok\n" +
+                         std::string(kSameParity) + "\nPASS\n");
     // Its next line met a closed pipe.
     EXPECT_EQ(r.err, "exerciser 141\n");
+}
+#endif
+
+#if DIO_STANDIN
+// DI 2 and DI 4 crossed and DI 5 stuck low, on the simulated board's plug:
+// the exerciser's pattern shows only DI 5, dio-map all three.
+TEST(Pipeline, APlugMiswiredOnPurposeShowsInEachTool)
+{
+    harness::TempDir dir;
+    const std::string plug = dir.path() + "/jig.map";
+    std::FILE *f = std::fopen(plug.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("DI 2: DO 4\nDI 4: DO 2\nDI 5: low\n", f);
+    std::fclose(f);
+    const harness::Env env{{"LD_LIBRARY_PATH", ""}, {"LD_PRELOAD", FAST_WAIT},
+                           {"FASTWAIT_MS", "20"},   {"ASAN_OPTIONS", "verify_asan_link_order=0"},
+                           {"VORNEL_BOARD1", ""},   {"VORNEL_BOARD1_PLUG", plug}};
+    const Result r = pipeline(env, "--lines 4");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "4 report lines, 32 DI lines judged (wired ffffffff, expected to follow "
+                     "DO)\nDI 5: stuck low\n31 other DI lines ok; 2 of 4 report lines had a "
+                     "wrong input\nFAIL\n");
+
+    harness::Process map({DIO_MAP, {}, env, Input::Closed, Output::File});
+    EXPECT_EQ(map.wait(20s), 1);
+    const std::string out = map.output();
+    for (const char *line : {"DI 1: DO 1\nDI 2: DO 4  # crossed\nDI 3: DO 3\nDI 4: DO 2  # "
+                             "crossed\nDI 5: low  # stuck\nDI 6: DO 6\n",
+                             "\n# DO 5 drives no input\n", "\nFAIL\n"})
+        EXPECT_NE(out.find(line), std::string::npos) << out;
 }
 #endif
 

@@ -231,6 +231,36 @@ TEST(ModbusLoopback, OverTcpAndRtu)
     }
 }
 
+// dio-map over Modbus TCP, on a module whose plug shorts two outputs and
+// crosses two others of the same parity.
+TEST(ModbusMap, FindsAShortAndACrossing)
+{
+    harness::TempDir dir;
+    const std::string plug = dir.path() + "/jig.map";
+    std::FILE *f = std::fopen(plug.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("DI 3: DO 3 & DO 4\nDI 4: DO 3 & DO 4\nDI 8: DO 10\nDI 10: DO 8\n", f);
+    std::fclose(f);
+    Peer peer({"--tcp", "127.0.0.1", "--quiet", "--plug", plug});
+    harness::Process p({DIO_MAP,
+                        {"--outputs", "ffff", "--inputs", "ffff"},
+                        env_for("127.0.0.1:" + peer.port, {}),
+                        Input::Closed,
+                        Output::File});
+    EXPECT_EQ(p.wait(20s), 1);
+    std::string odd;
+    for (const std::string &line : harness::split_lines(p.output())) {
+        if (line.find('#') != std::string::npos && line.rfind("# inputs", 0) != 0)
+            odd += line.substr(0, line.find(" in ")) + "\n";
+    }
+    // Two passes of 8 for 16 outputs, a walking zero across the 4 outputs
+    // whose codes fit the short, the last write low.
+    EXPECT_EQ(odd, "DI 3: DO 3 & DO 4  # shorted\nDI 4: DO 3 & DO 4  # shorted\n"
+                   "DI 8: DO 10  # crossed\nDI 10: DO 8  # crossed\n# 21 writes\n")
+        << p.output();
+    EXPECT_EQ(p.errors(), "");
+}
+
 TEST(ModbusLoopback, SparseAndDownwardMappingWritesOnlyItsCoils)
 {
     Peer peer({"--tcp", "127.0.0.1"});

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -136,6 +137,48 @@ TEST(Program, RefusesSettingsItWouldIgnore)
         EXPECT_NE(errors.find(c.reason), std::string::npos) << errors;
         EXPECT_EQ(errors.rfind("vornel: ", 0), 0U) << errors;
         EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    }
+}
+
+// The simulated board wired by a map file: read at open, and an error in
+// it fails the open with the reason.
+TEST(Program, WiresTheSimulatedBoardAsAPlugFileSays)
+{
+    harness::TempDir dir;
+    const std::string plug = dir.path() + "/jig.map";
+    for (const auto &[text, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"", "jig.map: No such file or directory"},
+             {"DI 3: intermittent\n", "jig.map: DI 3: intermittent is not something a plug can "
+                                      "be wired as"},
+             {"DI 3: depends on DO 1, DO 2\n", "DI 3: depends on DO 1, DO 2 is not something"},
+             {"# a jig\nDI 3: DO 1 ^ DO 2\n", "jig.map: line 2: '^ DO 2' after DO 1 is not"},
+             {"DI 0: !DO 0\nDI 1: DO 0 & DO 1  # shorted\nFAIL\n", ""},
+         }) {
+        std::remove(plug.c_str());
+        if (!text.empty()) {
+            std::FILE *f = std::fopen(plug.c_str(), "w");
+            ASSERT_NE(f, nullptr);
+            std::fputs(text.c_str(), f);
+            std::fclose(f);
+        }
+        harness::Process p({DIO_EXERCISER,
+                            {},
+                            {{"LD_LIBRARY_PATH", ""},
+                             {"VORNEL_BOARD1", ""},
+                             {"VORNEL_VERBOSE", "1"},
+                             {"VORNEL_BOARD1_PLUG", plug}},
+                            Input::Closed,
+                            Output::Pipe});
+        if (reason.empty()) {
+            EXPECT_EQ(p.read_line(3s), "do:55555555,di:55555554");
+            EXPECT_EQ(p.read_line(3s), "do:aaaaaaaa,di:aaaaaaa9");
+            continue;
+        }
+        EXPECT_EQ(p.read_line(5s), "Open device failed!");
+        EXPECT_EQ(p.wait(5s), 0);
+        const std::string errors = p.errors();
+        EXPECT_EQ(errors.rfind("vornel: VORNEL_BOARD1_PLUG: ", 0), 0U) << errors;
+        EXPECT_NE(errors.find(reason), std::string::npos) << errors;
     }
 }
 

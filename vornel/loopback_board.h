@@ -1,9 +1,12 @@
 // The simulated board: a loopback plug on every line, so each input reads
-// the output of the same number (0 before the first write).
+// the output of the same number (0 before the first write). A map file in
+// VORNEL_BOARD1_PLUG wires the plug otherwise: crossed, inverted, stuck or
+// shorted lines, as dio-map writes them.
 #ifndef VORNEL_LOOPBACK_BOARD_H
 #define VORNEL_LOOPBACK_BOARD_H
 
 #include "io_board.h"
+#include "wiring.h"
 
 namespace vornel {
 
@@ -16,6 +19,7 @@ class LoopbackBoard final : public IoBoard {
 
   private:
     std::uint32_t last_written_ = 0;
+    dio::wiring::Map plug_;
 };
 
 } // namespace vornel

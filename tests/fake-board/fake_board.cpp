@@ -19,6 +19,20 @@
 //                     hex masks: FAKEBOARD_STUCK_LOW, FAKEBOARD_STUCK_HIGH,
 //                     FAKEBOARD_INVERTED, and FAKEBOARD_FLAKY (wrong in
 //                     every third read)
+//   FAKEBOARD_WIRE    when set, the inputs are wired to the outputs as
+//                     it says, and time is the fake's own: a wait adds to
+//                     it at once, each board call takes 10 us, and
+//                     clock_gettime reads it. Entries, comma-separated,
+//                     "<di> <kind> <hex outputs> <delay us> <bounce us>",
+//                     kind f follows, i inverts, l low, h high, a wired-AND,
+//                     o wired-OR, x flaky (wrong in one read of four); an
+//                     input changes <delay> after the write that changes
+//                     it, bouncing at random for <bounce> first. Inputs
+//                     not named follow their own output at once.
+//   FAKEBOARD_FAIL_DO the call of Kestor_DOAll with this number (from 1)
+//                     returns -5
+//   FAKEBOARD_REAL_WAITS when set, waits take their real time, so that a
+//                     signal can arrive during one
 
 #include "board.h"
 
@@ -34,6 +48,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -118,8 +133,103 @@ std::uint32_t faulty_loopback()
     return word;
 }
 
+// --- A wired board in time of the fake's own ---------------------------
+
+struct Wire {
+    char kind = 'f';
+    std::uint32_t outputs = 0;
+    long long delay_ns = 0;
+    long long bounce_ns = 0;
+};
+
+struct Wiring {
+    bool on = false;
+    Wire wires[32];
+    std::uint32_t before = 0; // what the inputs read when the last write began
+    long long written_ns = 0; // when that was
+    unsigned long long noise = 0x9e3779b97f4a7c15ULL;
+};
+
+Wiring &wiring()
+{
+    static Wiring w = [] {
+        Wiring made;
+        const char *text = std::getenv("FAKEBOARD_WIRE");
+        made.on = text != nullptr;
+        for (unsigned j = 0; j < 32; ++j)
+            made.wires[j].outputs = 1U << j;
+        for (const char *p = text; p != nullptr && *p != '\0';) {
+            unsigned di = 0;
+            char kind = 0;
+            unsigned outputs = 0;
+            long long delay = 0;
+            long long bounce = 0;
+            int used = 0;
+            if (std::sscanf(p, "%u %c %x %lld %lld%n", &di, &kind, &outputs, &delay, &bounce,
+                            &used) != 5 ||
+                di > 31)
+                break;
+            made.wires[di] = Wire{kind, outputs, delay * 1000, bounce * 1000};
+            p += used;
+            p += *p == ',' ? 1 : 0;
+        }
+        return made;
+    }();
+    return w;
+}
+
+long long virtual_ns = 1000000000LL;
+
+bool random_bit(Wiring &w)
+{
+    w.noise ^= w.noise << 13U;
+    w.noise ^= w.noise >> 7U;
+    w.noise ^= w.noise << 17U;
+    return (w.noise & 1U) != 0;
+}
+
+// What @wire gives for the outputs @pattern, once it has settled.
+bool settled_level(const Wire &wire, std::uint32_t pattern)
+{
+    const std::uint32_t driven = pattern & wire.outputs;
+    switch (wire.kind) {
+    case 'i':
+        return driven == 0;
+    case 'l':
+        return false;
+    case 'h':
+        return true;
+    case 'a':
+        return driven == wire.outputs;
+    default:
+        return driven != 0;
+    }
+}
+
+std::uint32_t wired_inputs()
+{
+    Wiring &w = wiring();
+    std::uint32_t word = 0;
+    const long long since = virtual_ns - w.written_ns;
+    for (unsigned j = 0; j < 32; ++j) {
+        const Wire &wire = w.wires[j];
+        const bool old_level = (w.before >> j & 1U) != 0;
+        bool level = settled_level(wire, last_pattern);
+        if (level != old_level && since < wire.delay_ns + wire.bounce_ns)
+            level = since < wire.delay_ns ? old_level : random_bit(w);
+        if (wire.kind == 'x' && random_bit(w) && random_bit(w))
+            level = !level;
+        word |= static_cast<std::uint32_t>(level) << j;
+    }
+    return word;
+}
+
 std::uint32_t next_input_word()
 {
+    if (wiring().on) {
+        virtual_ns += 10000;
+        return wired_inputs();
+    }
     if (std::getenv("FAKEBOARD_LOOPBACK") != nullptr)
         return faulty_loopback();
     const char *list = std::getenv("FAKEBOARD_DI");
@@ -138,6 +248,7 @@ std::uint32_t next_input_word()
 
 void record_sleep(const struct timespec *req)
 {
+    virtual_ns += static_cast<long long>(req->tv_sec) * 1000000000LL + req->tv_nsec;
     collect_output();
     const long long ns = static_cast<long long>(req->tv_sec) * 1000000000LL + req->tv_nsec;
     emit(ns % 1000000 == 0 ? "sleep " + std::to_string(ns / 1000000) + "ms"
@@ -159,13 +270,19 @@ KESTOR_API std::int32_t Kestor_OpenDevice(std::int32_t device)
 KESTOR_API std::int32_t Kestor_DOAll(std::int32_t device, std::uint32_t pattern)
 {
     collect_output();
-    emit("do " + std::to_string(device) + " " + hex(pattern) + " -> 0");
+    const bool fails = ++do_calls == static_cast<unsigned long>(env_long("FAKEBOARD_FAIL_DO", 0));
+    emit("do " + std::to_string(device) + " " + hex(pattern) + (fails ? " -> -5" : " -> 0"));
+    if (wiring().on) {
+        wiring().before = wired_inputs();
+        wiring().written_ns = virtual_ns;
+        virtual_ns += 10000;
+    }
     last_pattern = pattern;
-    if (++do_calls > static_cast<unsigned long>(env_long("FAKEBOARD_CYCLES", 3))) {
+    if (do_calls > static_cast<unsigned long>(env_long("FAKEBOARD_CYCLES", 3))) {
         emit("stop");
         _exit(kStopStatus);
     }
-    return 0;
+    return fails ? -5 : 0;
 }
 
 KESTOR_API std::uint32_t Kestor_DIAll(std::int32_t device)
@@ -179,9 +296,21 @@ KESTOR_API std::uint32_t Kestor_DIAll(std::int32_t device)
 // The program's sleep ends up here; the wait passes at once.
 KESTOR_API int nanosleep(const struct timespec *req, struct timespec *rem)
 {
+    if (std::getenv("FAKEBOARD_REAL_WAITS") != nullptr)
+        return static_cast<int>(syscall(SYS_nanosleep, req, rem));
     record_sleep(req);
     if (rem != nullptr)
         *rem = timespec{};
+    return 0;
+}
+
+// The time of the fake's own, on a wired board.
+KESTOR_API int clock_gettime(clockid_t clock, struct timespec *t)
+{
+    if (!wiring().on)
+        return static_cast<int>(syscall(SYS_clock_gettime, clock, t));
+    t->tv_sec = static_cast<time_t>(virtual_ns / 1000000000LL);
+    t->tv_nsec = static_cast<long>(virtual_ns % 1000000000LL);
     return 0;
 }
 

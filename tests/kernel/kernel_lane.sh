@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The kernel lane: boots Debian 12's own kernel under qemu with a busybox
-# initramfs, and runs the real dio-exerciser and dio-probe there on the
+# initramfs, and runs the real dio-exerciser, dio-map and dio-probe there on the
 # kernel's GPIO simulator and on comedi devices attached to what qemu
 # emulates (the checks are in init, beside this script).
 #
@@ -10,13 +10,13 @@
 # and no check needs an edge event. The packages are fetched with
 # apt-get download, unpacked, never installed, and kept in a cache.
 #
-#   kernel_lane.sh <dio-exerciser> <dio-probe> <libVornel.so> <work dir>
+#   kernel_lane.sh <dio-exerciser> <dio-map> <dio-probe> <libVornel.so> <work dir>
 #
 # Exits 77 (skipped) where qemu or the packages cannot be had; in CI
 # (CI=true) that is a failure.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-exerciser=$1 probe=$2 board_lib=$3 work=$4
+exerciser=$1 mapper=$2 probe=$3 board_lib=$4 work=$5
 checks=$(grep -cE "^ *expect(_in)? " "$here/init") # as many as init makes
 
 skip() {
@@ -88,10 +88,11 @@ cp "$module" "$stage/modules/gpio-sim.ko"
 for name in configfs comedi kcomedilib comedi_8255 8255 comedi_parport comedi_bond; do
     find "$root/lib/modules/$abi/kernel" -name "$name.ko" -exec cp {} "$stage/modules/" \;
 done
-cp "$exerciser" "$probe" "$stage/opt/dio/bin/"
+cp "$exerciser" "$mapper" "$probe" "$stage/opt/dio/bin/"
 cp "$board_lib" "$stage/opt/dio/lib/dio-exerciser/"
 cp /usr/sbin/comedi_config "$stage/usr/sbin/"
-for binary in "$(command -v busybox)" "$exerciser" "$probe" "$board_lib" /usr/sbin/comedi_config; do
+for binary in "$(command -v busybox)" "$exerciser" "$mapper" "$probe" "$board_lib" \
+    /usr/sbin/comedi_config; do
     ldd "$binary" 2>/dev/null | grep -o '/[^ ]*' | grep -v libVornel || true
 done | sort -u | while read -r lib; do
     mkdir -p "$stage$(dirname "$lib")"
@@ -117,7 +118,7 @@ timeout 600 qemu-system-x86_64 -machine "pc,accel=$accel" -m 512 -nodefaults -no
     -kernel "$root/boot/vmlinuz-$abi" -initrd "$work/initrd" \
     -append "console=ttyS0 quiet no_timer_check panic=-1" \
     </dev/null >"$work/console.log" 2>&1 || true
-tr -d '\r' <"$work/console.log" | grep -E '^(ok|FAIL|lane:)' || true
+tr -d '\r' <"$work/console.log" | grep -E '^(ok|FAIL|seen|lane:)' || true
 echo "in $((SECONDS - start)) s"
 if ! grep -q "^lane: $checks passed, 0 failed" "$work/console.log"; then
     echo "the lane did not pass all $checks checks; the console's end:"

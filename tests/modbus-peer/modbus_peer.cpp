@@ -2,9 +2,10 @@
 // wired as a loopback (writing coil k sets discrete input k), with faults
 // that a test switches on and off while it runs.
 //
-//   modbus-peer --tcp <address> [--port <n>] [--unit <n>] [--bits <n>] [--quiet]
-//   modbus-peer --rtu [<serial port>] [--unit <n>] [--bits <n>] [--quiet]
+//   modbus-peer --tcp <address> [--port <n>] [--unit <n>] [--bits <n>] [--plug <map>] [--quiet]
+//   modbus-peer --rtu [<serial port>] [--unit <n>] [--bits <n>] [--plug <map>] [--quiet]
 //
+// --plug wires inputs 0-31 to coils 0-31 as a map file of dio-map's says.
 // With --rtu alone it makes a pseudo-terminal of its own and serves it.
 // Tells on standard output, one line each, flushed:
 //   port <n> | pty <path>          where it serves, once at the start
@@ -19,10 +20,13 @@
 //   exception <code> [<n>] the next n requests (default 1) get an exception
 // It ends when its standard input ends.
 
+#include "wiring.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -150,6 +154,8 @@ const char kUsage[] =
     "                   of its own, printed as 'pty <path>'\n"
     "  --unit <n>       answer this unit id (default 1)\n"
     "  --bits <n>       coils and inputs it has (default 64)\n"
+    "  --plug <map>     wire inputs 0-31 to coils 0-31 as this map file says\n"
+    "                   (crossed, inverted, stuck, shorted), as dio-map writes it\n"
     "  --quiet          do not print a line per request\n"
     "Prints each request as 'request <unit> <function> <address> <count>'.\n"
     "Takes commands on standard input, to play a module that fails:\n"
@@ -195,11 +201,13 @@ int main(int argc, char **argv)
     bool quiet = false; // for measuring: no word per request
     int unit = 1;
     int bits = 64;
+    dio::wiring::Map plug; // straight unless --plug says otherwise
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool has_next = i + 1 < argc;
         const char *next = has_next ? argv[i + 1] : "";
-        const bool takes_value = a == "--tcp" || a == "--port" || a == "--unit" || a == "--bits";
+        const bool takes_value =
+            a == "--tcp" || a == "--port" || a == "--unit" || a == "--bits" || a == "--plug";
         if (takes_value && !has_next)
             usage_error(a + " needs a value");
         if (a == "--help" || a == "-h") {
@@ -220,7 +228,12 @@ int main(int argc, char **argv)
             rtu = true;
         else if (a == "--quiet")
             quiet = true;
-        else
+        else if (a == "--plug") {
+            const std::string why = dio::wiring::read_file(next, plug);
+            if (!why.empty())
+                usage_error("--plug " + why);
+            ++i;
+        } else
             usage_error("unknown option '" + a + "'");
     }
     if (rtu == !address.empty())
@@ -341,10 +354,18 @@ int main(int argc, char **argv)
                 modbus_reply_exception(ctx, request, static_cast<unsigned>(faults.exception));
             else
                 modbus_reply(ctx, request, rc, mapping);
-            // The loopback plug: every input reads its coil.
+            // The loopback plug: every input reads its coil, the first 32
+            // through the plug.
             if (!exception && (function == MODBUS_FC_WRITE_MULTIPLE_COILS ||
-                               function == MODBUS_FC_WRITE_SINGLE_COIL))
+                               function == MODBUS_FC_WRITE_SINGLE_COIL)) {
                 std::copy(mapping->tab_bits, mapping->tab_bits + bits, mapping->tab_input_bits);
+                std::uint32_t coils = 0;
+                for (int k = 0; k < std::min(bits, 32); ++k)
+                    coils |= static_cast<std::uint32_t>(mapping->tab_bits[k] != 0) << k;
+                const std::uint32_t inputs = dio::wiring::inputs(plug, coils);
+                for (int k = 0; k < std::min(bits, 32); ++k)
+                    mapping->tab_input_bits[k] = static_cast<std::uint8_t>(inputs >> k & 1U);
+            }
             if (delayed)
                 deliver(fd, reply, faults);
         }

@@ -17,12 +17,12 @@ endif()
 unset(ENV{LD_LIBRARY_PATH})
 unset(ENV{VORNEL_BOARD1})
 
-# dio_run(<program> [TIMEOUT <seconds>] [WORKING_DIRECTORY <dir>])
+# dio_run(<program> [TIMEOUT <seconds>] [WORKING_DIRECTORY <dir>] [ARGS <arg>...])
 # Runs the program with standard input at its end and standard output into
 # a file, stopping it after TIMEOUT seconds (default 20). Sets RUN_STATUS
 # and RUN_OUTPUT, the output's raw bytes in hex.
 function(dio_run program)
-    cmake_parse_arguments(PARSE_ARGV 1 arg "" "TIMEOUT;WORKING_DIRECTORY" "")
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "TIMEOUT;WORKING_DIRECTORY" "ARGS")
     if(NOT arg_TIMEOUT)
         set(arg_TIMEOUT 20)
     endif()
@@ -32,7 +32,7 @@ function(dio_run program)
     file(MAKE_DIRECTORY "${WORK_DIR}")
     file(WRITE "${WORK_DIR}/empty-input" "")
     execute_process(
-        COMMAND ${EMULATOR} "${program}"
+        COMMAND ${EMULATOR} "${program}" ${arg_ARGS}
         WORKING_DIRECTORY "${arg_WORKING_DIRECTORY}"
         INPUT_FILE "${WORK_DIR}/empty-input"
         OUTPUT_FILE "${WORK_DIR}/output"

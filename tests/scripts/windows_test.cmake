@@ -1,7 +1,8 @@
 # Checks of the Windows build that the Linux suite cannot make.
 #
-#   -DCHECK=lines|failure|missing-dll|imports|dio-check -DPROGRAM=...
-#   -DBOARD_DLL=... -DOBJDUMP=... -DCHECK_PROGRAM=... plus those of run.cmake
+#   -DCHECK=lines|failure|missing-dll|imports|dio-check|dio-map -DPROGRAM=...
+#   -DBOARD_DLL=... -DOBJDUMP=... -DCHECK_PROGRAM=... -DMAP_PROGRAM=...
+#   plus those of run.cmake
 
 include("${CMAKE_CURRENT_LIST_DIR}/run.cmake")
 file(REMOVE_RECURSE "${WORK_DIR}")
@@ -86,6 +87,20 @@ elseif(CHECK STREQUAL "dio-check")
                     RESULT_VARIABLE status OUTPUT_VARIABLE out TIMEOUT 20)
     if(NOT status EQUAL 0 OR NOT out MATCHES "^dio-check [0-9.]+\r?\n$")
         message(FATAL_ERROR "--version: status ${status}, output ${out}")
+    endif()
+elseif(CHECK STREQUAL "dio-map")
+    # dio-map.exe beside the stand-in Vornel.dll, on the simulated board with
+    # a plug written with Windows line ends: DI 2 and DI 4 crossed, DI 5 low.
+    file(WRITE "${WORK_DIR}/jig.map" "DI 2: DO 4\r\nDI 4: DO 2\r\nDI 5: low  # stuck\r\n")
+    set(ENV{VORNEL_BOARD1_PLUG} jig.map)
+    dio_run("${MAP_PROGRAM}" ARGS --outputs 3f --inputs 3f)
+    dio_bytes(want "DI 0: DO 0\nDI 1: DO 1\nDI 2: DO 4  # crossed\nDI 3: DO 3\n\
+DI 4: DO 2  # crossed\nDI 5: low  # stuck\n# DO 5 drives no input\n")
+    string(FIND "${RUN_OUTPUT}" "${want}" at)
+    dio_bytes(fail "\nFAIL\n")
+    string(FIND "${RUN_OUTPUT}" "${fail}" failed)
+    if(NOT RUN_STATUS EQUAL 1 OR NOT at EQUAL 0 OR failed EQUAL -1)
+        message(FATAL_ERROR "dio-map: status ${RUN_STATUS}, bytes ${RUN_OUTPUT}, not ${want}")
     endif()
 else()
     message(FATAL_ERROR "unknown CHECK '${CHECK}'")
