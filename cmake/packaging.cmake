@@ -10,7 +10,9 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "alternating pattern once a second and prints the pattern written and the"
     "32 inputs read back. dio-check reads that report and names the input"
     "lines that do not follow their outputs: stuck, inverted or intermittent."
-    "It shows the lines live and can write them as a waveform."
+    "It shows the lines live and can write them as a waveform. dio-map drives"
+    "the board in a few writes and names, for each input, the output that"
+    "drives it: straight, crossed, inverted, stuck or shorted."
     "A stand-in board library drives a simulated board, GPIO chips, Modbus"
     "TCP and RTU remote I/O modules, or data-acquisition cards through comedi.")
 set(CPACK_STRIP_FILES ON)
