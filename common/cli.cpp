@@ -19,14 +19,13 @@ bool parse_mask(const std::string &text, std::uint32_t &mask)
 CLI::Validator mask_check()
 {
     // No name: CLI11 would show it beside the option's in --help.
-    return CLI::Validator(
-        [](std::string &text) {
-            std::uint32_t mask = 0;
-            return parse_mask(text, mask)
-                       ? std::string()
-                       : "'" + text + "' is not a mask of 1 to 8 hex digits with a bit set";
-        },
-        "");
+    return {[](std::string &text) {
+                std::uint32_t mask = 0;
+                return parse_mask(text, mask)
+                           ? std::string()
+                           : "'" + text + "' is not a mask of 1 to 8 hex digits with a bit set";
+            },
+            ""};
 }
 
 void complain(const char *tool, const std::string &message)

@@ -5,7 +5,6 @@
 namespace dio_map {
 namespace {
 
-using dio::wiring::Reading;
 using dio::wiring::Reads;
 
 unsigned ones(std::uint32_t w)

@@ -73,7 +73,7 @@ class Board {
             throw Stopped{};
     }
 
-    std::uint32_t read()
+    [[nodiscard]] std::uint32_t read() const
     {
         const std::uint32_t word = Kestor_DIAll(device_);
         if (dio::stop_signal != 0)
@@ -303,9 +303,9 @@ bool print_map(const Options &o, const Result &r, const dio::wiring::Map &expect
             remark = fault_of(got, j);
         text += "DI " + std::to_string(j) + ": " + dio::wiring::text(got) +
                 (remark.empty() ? "" : "  # " + remark) + "\n";
-        json += std::string(json.empty() ? "" : ", ") + "{\"di\": " + std::to_string(j) +
-                ", \"reads\": \"" + dio::wiring::kind_name(got.reads) +
-                "\", \"do\": " + json_outputs(got.outputs) + "}";
+        json += std::string(json.empty() ? "" : ", ") + R"({"di": )" + std::to_string(j) +
+                R"(, "reads": ")" + dio::wiring::kind_name(got.reads) + R"(", "do": )" +
+                json_outputs(got.outputs) + "}";
     }
     const std::uint32_t unused = r.finder.unused();
     if (o.json) {
@@ -337,16 +337,15 @@ bool print_map(const Options &o, const Result &r, const dio::wiring::Map &expect
 // A number of milliseconds from the command line, for CLI11.
 CLI::Validator ms_check(double low, double high)
 {
-    return CLI::Validator(
-        [low, high](std::string &s) {
-            char *end = nullptr;
-            const double v = std::strtod(s.c_str(), &end);
-            return !s.empty() && *end == '\0' && v >= low && v <= high
-                       ? std::string()
-                       : "'" + s + "' is not a number of milliseconds " + ms_text(Ms(low)) + "-" +
-                             ms_text(Ms(high));
-        },
-        "");
+    return {[low, high](std::string &s) {
+                char *end = nullptr;
+                const double v = std::strtod(s.c_str(), &end);
+                return !s.empty() && *end == '\0' && v >= low && v <= high
+                           ? std::string()
+                           : "'" + s + "' is not a number of milliseconds " + ms_text(Ms(low)) +
+                                 "-" + ms_text(Ms(high));
+            },
+            ""};
 }
 
 int run(int argc, char **argv)

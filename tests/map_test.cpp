@@ -186,8 +186,11 @@ TEST(Map, FindsEveryWiringOfTheModelInFewWrites)
                 got += line.substr(0, line.find("  #")) + "\n";
             else if (line.find("drives no input") != std::string::npos)
                 got += line + "\n";
-            std::sscanf(line.c_str(), "# %u writes", &writes);
-            std::sscanf(line.c_str(), "# inputs follow within %lf ms", &settle);
+            const std::string within = "# inputs follow within ";
+            if (line.find(" writes in ") != std::string::npos)
+                writes = static_cast<unsigned>(std::strtoul(line.c_str() + 2, nullptr, 10));
+            if (line.rfind(within, 0) == 0)
+                settle = std::strtod(line.c_str() + within.size(), nullptr);
         }
         EXPECT_EQ(got, want) << spec;
 

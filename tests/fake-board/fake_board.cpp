@@ -158,20 +158,16 @@ Wiring &wiring()
         made.on = text != nullptr;
         for (unsigned j = 0; j < 32; ++j)
             made.wires[j].outputs = 1U << j;
-        for (const char *p = text; p != nullptr && *p != '\0';) {
-            unsigned di = 0;
-            char kind = 0;
-            unsigned outputs = 0;
-            long long delay = 0;
-            long long bounce = 0;
-            int used = 0;
-            if (std::sscanf(p, "%u %c %x %lld %lld%n", &di, &kind, &outputs, &delay, &bounce,
-                            &used) != 5 ||
-                di > 31)
+        char *p = nullptr;
+        for (const char *at = text; at != nullptr && *at != '\0'; at = p + (*p == ',' ? 1 : 0)) {
+            const unsigned long di = std::strtoul(at, &p, 10);
+            const char kind = p[0] == ' ' ? p[1] : '\0';
+            if (di > 31 || kind == '\0')
                 break;
+            const auto outputs = static_cast<std::uint32_t>(std::strtoul(p + 2, &p, 16));
+            const long long delay = std::strtoll(p, &p, 10);
+            const long long bounce = std::strtoll(p, &p, 10);
             made.wires[di] = Wire{kind, outputs, delay * 1000, bounce * 1000};
-            p += used;
-            p += *p == ',' ? 1 : 0;
         }
         return made;
     }();
