@@ -3,8 +3,11 @@
 // can write them as a waveform.
 
 #include "cli.h"
+#include "junit.h"
 #include "live_view.h"
+#include "metrics.h"
 #include "report.h"
+#include "result_file.h"
 #include "stop.h"
 #include "vcd_writer.h"
 #include "verdict.h"
@@ -15,7 +18,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -68,9 +74,59 @@ std::uint64_t now_ms()
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+std::string trouble; // the first complaint, which makes the status 2, for the JUnit file
+
 void complain(const std::string &message)
 {
+    if (trouble.empty())
+        trouble = message;
     dio::complain("dio-check", message);
+}
+
+double wall_seconds()
+{
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+// "DI 5: stuck low" without its "DI 5: ".
+std::string verdict_text(const LineVerdict &v, Expect expect)
+{
+    const std::string text = describe(v, expect);
+    return text.substr(text.find(": ") + 2);
+}
+
+// One test case per judged input line; a report that was not one is an
+// error of its own, as is a run too short for a verdict.
+std::vector<dio::TestCase> test_cases(const Tally &tally)
+{
+    static const char *const kTypes[] = {"ok",       "stuck-low",    "stuck-high",
+                                         "inverted", "intermittent", "undecided"};
+    using Outcome = dio::TestCase::Outcome;
+    std::vector<dio::TestCase> cases;
+    for (const LineVerdict &v : tally.judge()) {
+        dio::TestCase c{"DI " + std::to_string(v.line), "dio-check", Outcome::passed, "", "", ""};
+        if (tally.lines() < 2) {
+            c.outcome = Outcome::error;
+            c.message = "no verdict: a verdict needs both patterns, so at least 2 report lines";
+            c.type = "no-verdict";
+        } else if (v.verdict == Verdict::undecided) {
+            c.outcome = Outcome::skipped;
+            c.message = verdict_text(v, tally.expect());
+        } else if (v.verdict != Verdict::ok) {
+            c.outcome = Outcome::failure;
+            c.message = verdict_text(v, tally.expect());
+            c.type = kTypes[static_cast<int>(v.verdict)];
+            c.text = "wrong in " + std::to_string(v.wrong) + " of " + std::to_string(v.lines) +
+                     " report lines; expected " +
+                     (tally.expect() == Expect::follow ? "to follow DO " : "opposite to DO ") +
+                     std::to_string(v.line);
+        }
+        cases.push_back(c);
+    }
+    if (!trouble.empty())
+        cases.push_back({"report", "dio-check", Outcome::error, trouble, "", ""});
+    return cases;
 }
 
 std::string line_text(std::string_view line)
@@ -114,6 +170,19 @@ int run(int argc, char **argv)
     std::string vcd_path;
     app.add_option("--vcd", vcd_path, "Also write the run as a Value Change Dump waveform")
         ->type_name("FILE");
+    std::string junit_path;
+    app.add_option("--junit", junit_path,
+                   "Also write the verdict as JUnit XML, one test case per judged DI line")
+        ->type_name("FILE");
+    std::string metrics_path;
+    app.add_option("--metrics", metrics_path,
+                   "Keep Prometheus metrics in FILE (ending in .prom), rewritten after every "
+                   "report line, for node_exporter's textfile collector")
+        ->type_name("FILE");
+    std::vector<std::string> label_texts;
+    app.add_option("--metrics-label", label_texts,
+                   "Add this label to every series, as in jig=3 (may be given again)")
+        ->type_name("NAME=VALUE");
     app.footer("On a terminal, each report line is drawn as its 32 DO and DI bits, wrong "
                "inputs in red and marked with ^, with a running tally; NO_COLOR turns the "
                "colours off and TERM=dumb all escape codes. Elsewhere only the summary is "
@@ -124,6 +193,38 @@ int run(int argc, char **argv)
     std::uint32_t wired = 0;
     dio::parse_mask(wired_text, wired);
     const Expect expect = expect_text == "inverted" ? Expect::inverted : Expect::follow;
+    std::vector<Label> labels;
+    for (const std::string &text : label_texts) {
+        Label label;
+        const std::string why = parse_label(text, label);
+        if (!why.empty()) {
+            complain("--metrics-label " + why + " (--help lists the options)");
+            return kNotAReport;
+        }
+        labels.push_back(label);
+    }
+    const std::string prom = ".prom";
+    if (!metrics_path.empty() &&
+        (metrics_path.size() <= prom.size() ||
+         metrics_path.compare(metrics_path.size() - prom.size(), prom.size(), prom) != 0)) {
+        complain("--metrics " + metrics_path +
+                 ": give a name ending in .prom, the only files node_exporter's textfile "
+                 "collector reads (--help lists the options)");
+        return kNotAReport;
+    }
+    // Files that cannot be written fail now, before the run.
+    dio::ResultFile junit;
+    dio::ResultFile metrics;
+    for (const auto &[file, path] : {std::pair<dio::ResultFile *, std::string>{&junit, junit_path},
+                                     {&metrics, metrics_path}}) {
+        const std::string why = path.empty() ? "" : file->open(path);
+        if (!why.empty()) {
+            complain(why);
+            return kNotAReport;
+        }
+    }
+    const std::time_t started = std::time(nullptr);
+    const std::uint64_t started_ms = now_ms();
 
     int fd = 0;
     if (input != "-") {
@@ -168,6 +269,17 @@ int run(int argc, char **argv)
     Tally tally(wired, expect);
     static LineReader reader(fd);
     int status = 0;
+    // Rewritten whole after every line; the first version before any.
+    const auto update_metrics = [&](double when) {
+        const std::string why =
+            metrics_path.empty() ? "" : metrics.replace(render_metrics(tally, labels, when));
+        if (!why.empty()) {
+            complain(why);
+            metrics_path.clear();
+            status = kNotAReport;
+        }
+    };
+    update_metrics(0);
     std::uint64_t first_ms = 0;
     std::uint64_t last_ms = 0;
     if (live)
@@ -198,6 +310,7 @@ int run(int argc, char **argv)
         const LineKind kind = classify(line, s);
         if (kind == LineKind::report) {
             const std::uint32_t wrong = tally.add(s);
+            update_metrics(wall_seconds());
             if (vcd != nullptr) {
                 const std::uint64_t now = from_file ? 0 : now_ms();
                 if (tally.lines() == 1)
@@ -217,7 +330,8 @@ int run(int argc, char **argv)
         }
         if (got == LineReader::Status::last_line && kind == LineKind::cut_short) {
             // A report stopped while a line was being saved: not an error.
-            complain(where + " is cut short and left out of the verdict: " + line_text(line));
+            dio::complain("dio-check",
+                          where + " is cut short and left out of the verdict: " + line_text(line));
             break;
         }
         switch (kind) {
@@ -248,6 +362,15 @@ int run(int argc, char **argv)
     }
     std::fputs(summary(tally).c_str(), stdout);
     std::fflush(stdout);
+    if (!junit_path.empty()) {
+        const double seconds = static_cast<double>(now_ms() - started_ms) / 1000.0;
+        const std::string why =
+            junit.replace(dio::junit_xml("dio-check", test_cases(tally), started, seconds));
+        if (!why.empty()) {
+            complain(why);
+            status = kNotAReport;
+        }
+    }
     return status != 0 ? status : exit_status(tally);
 }
 

@@ -80,6 +80,8 @@ class Tally {
     // Report lines with at least one judged input wrong.
     [[nodiscard]] std::uint64_t failing_lines() const { return failing_lines_; }
     [[nodiscard]] std::uint32_t wired() const { return wired_; }
+    // Report lines in which input @line was not as expected.
+    [[nodiscard]] std::uint64_t wrong_count(unsigned int line) const { return wrong_[line]; }
     [[nodiscard]] Expect expect() const { return expect_; }
 
     // One verdict per judged input line, lowest number first.

@@ -6,14 +6,18 @@
 #include "board.h"
 #include "cli.h"
 #include "finder.h"
+#include "junit.h"
+#include "result_file.h"
 #include "stop.h"
 #include "wiring.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cinttypes>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -273,6 +277,28 @@ const char *fault_of(const Reading &r, unsigned line)
     return "not a wire: logic, or more than one fault";
 }
 
+// The same as one word, for a test runner.
+const char *fault_type(const Reading &r)
+{
+    switch (r.reads) {
+    case Reads::follow:
+        return "crossed";
+    case Reads::invert:
+        return "inverted";
+    case Reads::low:
+    case Reads::high:
+        return "stuck";
+    case Reads::wired_and:
+    case Reads::wired_or:
+        return "shorted";
+    case Reads::intermittent:
+        return "intermittent";
+    case Reads::other:
+        break;
+    }
+    return "other";
+}
+
 std::string json_outputs(std::uint32_t outputs)
 {
     std::string t = "[";
@@ -283,9 +309,10 @@ std::string json_outputs(std::uint32_t outputs)
     return t + "]";
 }
 
-// The map, as text or JSON; true when every judged line reads as expected.
+// The map, as text or JSON, and as a test case per judged line; true when
+// every judged line reads as expected.
 bool print_map(const Options &o, const Result &r, const dio::wiring::Map &expected, unsigned writes,
-               double seconds)
+               double seconds, std::vector<dio::TestCase> &cases)
 {
     bool pass = true;
     std::string text;
@@ -297,12 +324,27 @@ bool print_map(const Options &o, const Result &r, const dio::wiring::Map &expect
         const Reading &want = expected.di[j];
         pass = pass && got == want;
         std::string remark;
-        if (has(expected.named, j) && want != dio::wiring::straight(j))
+        const bool named = has(expected.named, j) && want != dio::wiring::straight(j);
+        if (named)
             remark = got == want ? "expected" : "expected " + dio::wiring::text(want);
         else if (got != want)
             remark = fault_of(got, j);
-        text += "DI " + std::to_string(j) + ": " + dio::wiring::text(got) +
-                (remark.empty() ? "" : "  # " + remark) + "\n";
+        const std::string line = "DI " + std::to_string(j) + ": " + dio::wiring::text(got) +
+                                 (remark.empty() ? "" : "  # " + remark);
+        text += line + "\n";
+        dio::TestCase c{"DI " + std::to_string(j),
+                        "dio-map.board" + std::to_string(o.board),
+                        dio::TestCase::Outcome::passed,
+                        "",
+                        "",
+                        ""};
+        if (got != want) {
+            c.outcome = dio::TestCase::Outcome::failure;
+            c.message = "reads " + dio::wiring::text(got) + ", expected " + dio::wiring::text(want);
+            c.type = named ? "unexpected" : fault_type(got);
+            c.text = line;
+        }
+        cases.push_back(c);
         json += std::string(json.empty() ? "" : ", ") + R"({"di": )" + std::to_string(j) +
                 R"(, "reads": ")" + dio::wiring::kind_name(got.reads) + R"(", "do": )" +
                 json_outputs(got.outputs) + "}";
@@ -385,6 +427,10 @@ int run(int argc, char **argv)
                    "straight)")
         ->type_name("FILE");
     app.add_flag("--json", o.json, "Print the map as one JSON object");
+    std::string junit_path;
+    app.add_option("--junit", junit_path,
+                   "Also write the map as JUnit XML, one test case per judged DI line")
+        ->type_name("FILE");
     app.footer("Each judged DI gets a line 'DI <n>: <reading>': DO i, !DO i, low, high, "
                "DO a & DO b, DO a | DO b, intermittent, or depends on DO a, DO b. The outputs "
                "are left low at the end.");
@@ -403,22 +449,57 @@ int run(int argc, char **argv)
             return kTrouble;
         }
     }
-
-    const Clock::time_point began = Clock::now();
-    dio::catch_stop_signals();
-    if (Kestor_OpenDevice(o.board) < 0) {
-        dio::complain("dio-map", "board " + std::to_string(o.board) +
-                                     " did not open (with the stand-in board library, "
-                                     "VORNEL_VERBOSE=1 says why)");
+    dio::ResultFile junit;
+    const std::string unwritable = junit_path.empty() ? "" : junit.open(junit_path);
+    if (!unwritable.empty()) {
+        dio::complain("dio-map", unwritable);
         return kTrouble;
     }
+
+    const std::time_t started = std::time(nullptr);
+    const Clock::time_point began = Clock::now();
+    // Ends the run: the JUnit file, if asked for, then the status.
+    const auto finish = [&](int status, const std::vector<dio::TestCase> &cases) {
+        const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+        const std::string why =
+            junit_path.empty() ? ""
+                               : junit.replace(dio::junit_xml("dio-map", cases, started, seconds));
+        if (!why.empty()) {
+            dio::complain("dio-map", why);
+            return kTrouble;
+        }
+        return status;
+    };
+    // A run that found no map: one error, for the board, in the JUnit file.
+    const auto trouble = [&](int status, const std::string &why, const char *type) {
+        if (status == kTrouble)
+            dio::complain("dio-map", why);
+        return finish(
+            status, {{"board " + std::to_string(o.board), "dio-map.board" + std::to_string(o.board),
+                      dio::TestCase::Outcome::error, why, type, ""}});
+    };
+    const auto stopped = [&] {
+        const int signal = static_cast<int>(dio::stop_signal);
+        return trouble(128 + signal,
+                       std::string("stopped by ") + (signal == SIGINT ? "Ctrl+C" : "SIGTERM") +
+                           " before the map was found",
+                       "stopped");
+    };
+
+    dio::catch_stop_signals();
+    if (Kestor_OpenDevice(o.board) < 0)
+        return trouble(kTrouble,
+                       "board " + std::to_string(o.board) +
+                           " did not open (with the stand-in board library, VORNEL_VERBOSE=1 "
+                           "says why)",
+                       "not-open");
     Board board(o.board, o.outputs);
     Result r{dio_map::Finder(o.outputs)};
     try {
         find(board, o, r);
     } catch (const Stopped &) {
         board.lower();
-        return 128 + static_cast<int>(dio::stop_signal);
+        return stopped();
     } catch (const WriteFailed &) {
         board.lower();
         char why[96];
@@ -426,14 +507,15 @@ int run(int argc, char **argv)
                       "writing %" PRIx32 " to board %" PRId32 " failed (Kestor_DOAll gave %" PRId32
                       ")",
                       board.failed_pattern(), o.board, board.failed_result());
-        dio::complain("dio-map", why);
-        return kTrouble;
+        return trouble(kTrouble, why, "write-failed");
     }
     board.lower();
     if (dio::stop_signal != 0)
-        return 128 + static_cast<int>(dio::stop_signal);
+        return stopped();
     const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
-    return print_map(o, r, expected, board.writes(), seconds) ? 0 : kFail;
+    std::vector<dio::TestCase> cases;
+    const bool pass = print_map(o, r, expected, board.writes(), seconds, cases);
+    return finish(pass ? 0 : kFail, cases);
 }
 
 } // namespace

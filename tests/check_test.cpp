@@ -392,8 +392,13 @@ TEST(Program, RefusesWrongOptionsAndFilesItCannotUse)
                                                  {"--wired", "123456789"},
                                                  {"--expect", "sideways"},
                                                  {"--vcd"},
+                                                 {"--metrics", "jig.txt"},
+                                                 {"--metrics-label", "3x=1"},
+                                                 {"--metrics-label", "jig"},
                                                  {"--vcd", "/nonexistent/run.vcd"},
-                                                 {"--vcd", "/dev/full"}}) {
+                                                 {"--vcd", "/dev/full"},
+                                                 {"--junit", "/nonexistent/run.xml"},
+                                                 {"--metrics", "/nonexistent/jig.prom"}}) {
         const Result r = check(kTwoGood, args);
         EXPECT_EQ(r.status, 2) << args[0] << ' ' << args.back();
         EXPECT_EQ(r.err.rfind("dio-check: ", 0), 0U) << r.err;
@@ -411,14 +416,17 @@ TEST(Program, RefusesWrongOptionsAndFilesItCannotUse)
     EXPECT_EQ(version.out, "dio-check 1.0.0\n");
 }
 
-TEST(Program, EndsWithTheSummaryOnCtrlC)
+TEST(Program, EndsWithTheSummaryAndItsJunitFileOnCtrlC)
 {
-    harness::Process p({DIO_CHECK, {}, {}, Input::OpenPipe, Output::File});
+    harness::TempDir dir;
+    const std::string junit = dir.path() + "/run.xml";
+    harness::Process p({DIO_CHECK, {"--junit", junit}, {}, Input::OpenPipe, Output::File});
     p.write_input(kTwoGood + "do:55555555,di:55555555\n");
     std::this_thread::sleep_for(200ms);
     ::kill(p.pid(), SIGINT);
     EXPECT_EQ(p.wait(5s), 0);
     EXPECT_EQ(p.output().rfind("3 report lines", 0), 0U) << p.output();
+    EXPECT_NE(harness::read_file(junit).find(R"(tests="32" failures="0")"), std::string::npos);
 }
 
 TEST(Program, WritesTheWaveformAsLinesArriveFromAPipe)

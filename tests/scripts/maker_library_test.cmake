@@ -5,7 +5,7 @@
 # run on the other one.
 #
 #   -DSOURCE_DIR=... -DMAKER_DIR=... -DCOMPILER=... [-DTOOLCHAIN=...]
-#   -DEXE_SUFFIX=... plus those of run.cmake
+#   -DSANITIZE=ON|OFF -DEXE_SUFFIX=... plus those of run.cmake
 
 include("${CMAKE_CURRENT_LIST_DIR}/run.cmake")
 file(REMOVE_RECURSE "${WORK_DIR}")
@@ -25,12 +25,13 @@ foreach(line IN LISTS lines)
     string(REPLACE "/opt/maker/lib" "${MAKER_DIR}" line "${line}")
     separate_arguments(command UNIX_COMMAND "${line}")
     if(line MATCHES "--preset maker -D")
-        # A cross build's tests build for the same machine.
+        # For the machine and the sanitizers the library was built for.
         if(TOOLCHAIN)
             list(APPEND command -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
         else()
             list(APPEND command -DCMAKE_CXX_COMPILER=${COMPILER})
         endif()
+        list(APPEND command -DDIO_SANITIZE=${SANITIZE})
     endif()
     message(STATUS "${command}")
     execute_process(COMMAND ${command} WORKING_DIRECTORY "${source}" OUTPUT_QUIET
