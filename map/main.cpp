@@ -132,11 +132,11 @@ struct Watched {
 };
 
 // Reads the inputs again and again after a write that began at @start,
-// until each line of @must_change differs from @before and no judged line
-// has changed for a quiet time (as long as the last change took, at least
-// kQuiet), or until @limit has passed.
+// for at least @least, until each line of @must_change differs from
+// @before and no judged line has changed for a quiet time (as long as the
+// last change took, at least kQuiet), or until @limit has passed.
 Watched watch(Board &board, Clock::time_point start, std::uint32_t before,
-              std::uint32_t must_change, std::uint32_t judged, Ms limit)
+              std::uint32_t must_change, std::uint32_t judged, Ms least, Ms limit)
 {
     std::array<Clock::time_point, kLines> changed{};
     changed.fill(start);
@@ -150,7 +150,7 @@ Watched watch(Board &board, Clock::time_point start, std::uint32_t before,
     for (;;) {
         const Ms quiet = std::max(kQuiet, Ms(latest - start));
         const bool arrived = ((word ^ before) & must_change) == must_change;
-        if ((arrived && now - latest >= quiet) || now - start >= limit)
+        if ((arrived && now - latest >= quiet && now - start >= least) || now - start >= limit)
             break;
         const std::uint32_t next = board.read();
         now = Clock::now();
@@ -208,15 +208,19 @@ void find(Board &board, const Options &o, Result &r)
             const Clock::time_point start = Clock::now();
             board.write(finder.pattern(v));
             std::uint32_t &word = words[pass * vectors + v];
-            if (measured && pass == 0 && v < 2) {
-                // All low, then all high: the step whose time is measured.
-                const Watched w = watch(board, start, v == 0 ? 0 : words[0], v == 0 ? 0 : o.inputs,
-                                        o.inputs, Ms(o.max_settle_ms));
+            if (measured && pass == 0) {
+                // All low, then all high: the step every input must follow.
+                // The code vectors are watched too, for the wait at least,
+                // so that an input slower than on that step (one sampled
+                // now and then, as by a module's scan cycle) still counts.
+                const std::uint32_t steady = o.inputs & ~r.unsteady;
+                const Watched w = watch(board, start, v == 0 ? 0 : words[v - 1],
+                                        v == 1 ? steady : 0, steady, r.wait, Ms(o.max_settle_ms));
                 word = w.word;
                 r.unsteady |= w.changing;
-                if (v == 1) {
-                    r.settle = w.settle;
-                    r.wait = 2 * w.settle + Ms(1);
+                if (v > 0) {
+                    r.settle = std::max(r.settle, w.settle);
+                    r.wait = 2 * r.settle + Ms(1);
                 }
                 continue;
             }
