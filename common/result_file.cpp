@@ -49,7 +49,7 @@ std::string ResultFile::open(const std::string &path)
     temporary_ = path + "." + std::to_string(getpid()) + ".tmp";
     std::FILE *f = std::fopen(temporary_.c_str(), "wb");
     if (f == nullptr) {
-        const std::string why = path + ": " + errno_text();
+        std::string why = path + ": " + errno_text();
         temporary_.clear();
         return why;
     }
@@ -71,9 +71,9 @@ std::string ResultFile::replace(const std::string &text)
     }
     if (!rename_over(temporary_, path_)) {
 #if defined(_WIN32)
-        const std::string why = path_ + ": cannot be replaced";
+        std::string why = path_ + ": cannot be replaced";
 #else
-        const std::string why = path_ + ": " + errno_text();
+        std::string why = path_ + ": " + errno_text();
 #endif
         std::remove(temporary_.c_str());
         return why;

@@ -29,9 +29,6 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-#else
-#include <cerrno>
-#include <ctime>
 #endif
 
 using dio::wiring::Reading;
