@@ -256,48 +256,32 @@ std::string ms_text(Ms ms)
     return t;
 }
 
-// What a line that is not as expected is, in a technician's words.
-const char *fault_of(const Reading &r, unsigned line)
-{
-    switch (r.reads) {
-    case Reads::follow:
-        return r.outputs == std::uint32_t{1} << line ? "" : "crossed";
-    case Reads::invert:
-        return "inverted";
-    case Reads::low:
-    case Reads::high:
-        return "stuck";
-    case Reads::wired_and:
-    case Reads::wired_or:
-        return "shorted";
-    case Reads::intermittent:
-        return "not the same for the same outputs";
-    case Reads::other:
-        break;
-    }
-    return "not a wire: logic, or more than one fault";
-}
+// What a line that is not as expected is: a word for a test runner, and
+// the remark on its line of the map.
+struct Fault {
+    const char *type;
+    const char *remark;
+};
 
-// The same as one word, for a test runner.
-const char *fault_type(const Reading &r)
+Fault fault_of(const Reading &r)
 {
     switch (r.reads) {
     case Reads::follow:
-        return "crossed";
+        return {"crossed", "crossed"};
     case Reads::invert:
-        return "inverted";
+        return {"inverted", "inverted"};
     case Reads::low:
     case Reads::high:
-        return "stuck";
+        return {"stuck", "stuck"};
     case Reads::wired_and:
     case Reads::wired_or:
-        return "shorted";
+        return {"shorted", "shorted"};
     case Reads::intermittent:
-        return "intermittent";
+        return {"intermittent", "not the same for the same outputs"};
     case Reads::other:
         break;
     }
-    return "other";
+    return {"other", "not a wire: logic, or more than one fault"};
 }
 
 std::string json_outputs(std::uint32_t outputs)
@@ -329,7 +313,7 @@ bool print_map(const Options &o, const Result &r, const dio::wiring::Map &expect
         if (named)
             remark = got == want ? "expected" : "expected " + dio::wiring::text(want);
         else if (got != want)
-            remark = fault_of(got, j);
+            remark = fault_of(got).remark;
         const std::string line = "DI " + std::to_string(j) + ": " + dio::wiring::text(got) +
                                  (remark.empty() ? "" : "  # " + remark);
         text += line + "\n";
@@ -342,7 +326,7 @@ bool print_map(const Options &o, const Result &r, const dio::wiring::Map &expect
         if (got != want) {
             c.outcome = dio::TestCase::Outcome::failure;
             c.message = "reads " + dio::wiring::text(got) + ", expected " + dio::wiring::text(want);
-            c.type = named ? "unexpected" : fault_type(got);
+            c.type = named ? "unexpected" : fault_of(got).type;
             c.text = line;
         }
         cases.push_back(c);

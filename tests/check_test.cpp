@@ -332,9 +332,7 @@ Result check(const std::string &input, std::vector<std::string> args = {})
 {
     harness::TempDir dir;
     const std::string path = dir.path() + "/report.txt";
-    std::FILE *f = std::fopen(path.c_str(), "wb");
-    std::fwrite(input.data(), 1, input.size(), f);
-    std::fclose(f);
+    harness::write_file(path, input);
     args.insert(args.begin(), path);
     harness::Process p({DIO_CHECK, args, {}, Input::Closed, Output::File});
     const std::optional<int> status = p.wait(10s);
@@ -506,10 +504,7 @@ TEST(Pipeline, APlugMiswiredOnPurposeShowsInEachTool)
 {
     harness::TempDir dir;
     const std::string plug = dir.path() + "/jig.map";
-    std::FILE *f = std::fopen(plug.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fputs("DI 2: DO 4\nDI 4: DO 2\nDI 5: low\n", f);
-    std::fclose(f);
+    harness::write_file(plug, "DI 2: DO 4\nDI 4: DO 2\nDI 5: low\n");
     const harness::Env env{{"LD_LIBRARY_PATH", ""}, {"LD_PRELOAD", FAST_WAIT},
                            {"FASTWAIT_MS", "20"},   {"ASAN_OPTIONS", "verify_asan_link_order=0"},
                            {"VORNEL_BOARD1", ""},   {"VORNEL_BOARD1_PLUG", plug}};

@@ -265,6 +265,13 @@ std::string read_file(const std::string &path)
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
+void write_file(const std::string &path, const std::string &text)
+{
+    std::ofstream f(path, std::ios::binary);
+    if (!f.write(text.data(), static_cast<std::streamsize>(text.size())))
+        fail(path);
+}
+
 std::vector<std::string> read_lines(const std::string &path)
 {
     return split_lines(read_file(path));

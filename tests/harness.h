@@ -74,6 +74,7 @@ class TempDir {
 std::vector<std::string> command(const std::string &program);
 
 std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &text);
 std::vector<std::string> read_lines(const std::string &path);
 std::vector<std::string> split_lines(const std::string &text);
 

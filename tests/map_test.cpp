@@ -237,10 +237,8 @@ TEST(Map, PassesAsAMapFileExpects)
 {
     harness::TempDir dir;
     const std::string file = dir.path() + "/jig.map";
-    std::FILE *f = std::fopen(file.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fputs("# the jig crosses DI 0 and DI 1\nDI 0: DO 1\nDI 1: DO 0  # crossed\nPASS\n", f);
-    std::fclose(f);
+    harness::write_file(
+        file, "# the jig crosses DI 0 and DI 1\nDI 0: DO 1\nDI 1: DO 0  # crossed\nPASS\n");
     const harness::Env crossed{{"FAKEBOARD_WIRE", "0 f 2 0 0,1 f 1 0 0"}};
     const Result r = map({"--expect", file, "--outputs", "7", "--inputs", "7"}, crossed);
     EXPECT_EQ(r.status, 0) << r.out;
@@ -289,12 +287,8 @@ TEST(Map, FailsWithOneReasonAndLeavesTheOutputsLow)
              {{"--expect", file}, {}, "DI 3: DO 1 & DO 2 | DO 4\n", "is not part of a reading"},
              {{"--expect", file}, {}, "DI 3: DO 1\nDI 3: DO 2\n", "line 2: DI 3 is named twice"},
          }) {
-        if (!c.map_file.empty()) {
-            std::FILE *f = std::fopen(file.c_str(), "w");
-            ASSERT_NE(f, nullptr);
-            std::fputs(c.map_file.c_str(), f);
-            std::fclose(f);
-        }
+        if (!c.map_file.empty())
+            harness::write_file(file, c.map_file);
         const Result r = map(c.args, c.env);
         EXPECT_EQ(r.status, 2) << c.reason;
         EXPECT_EQ(r.out, "") << c.reason;

@@ -237,10 +237,7 @@ TEST(ModbusMap, FindsAShortAndACrossing)
 {
     harness::TempDir dir;
     const std::string plug = dir.path() + "/jig.map";
-    std::FILE *f = std::fopen(plug.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fputs("DI 3: DO 3 & DO 4\nDI 4: DO 3 & DO 4\nDI 8: DO 10\nDI 10: DO 8\n", f);
-    std::fclose(f);
+    harness::write_file(plug, "DI 3: DO 3 & DO 4\nDI 4: DO 3 & DO 4\nDI 8: DO 10\nDI 10: DO 8\n");
     Peer peer({"--tcp", "127.0.0.1", "--quiet", "--plug", plug});
     harness::Process p({DIO_MAP,
                         {"--outputs", "ffff", "--inputs", "ffff"},

@@ -155,12 +155,8 @@ TEST(Program, WiresTheSimulatedBoardAsAPlugFileSays)
              {"DI 0: !DO 0\nDI 1: DO 0 & DO 1  # shorted\nFAIL\n", ""},
          }) {
         std::remove(plug.c_str());
-        if (!text.empty()) {
-            std::FILE *f = std::fopen(plug.c_str(), "w");
-            ASSERT_NE(f, nullptr);
-            std::fputs(text.c_str(), f);
-            std::fclose(f);
-        }
+        if (!text.empty())
+            harness::write_file(plug, text);
         harness::Process p({DIO_EXERCISER,
                             {},
                             {{"LD_LIBRARY_PATH", ""},

@@ -29,12 +29,7 @@ function(expect_companions bin)
     if(NOT status EQUAL 0 OR NOT out MATCHES "^dio-check ")
         message(FATAL_ERROR "${bin}/dio-check --version: status ${status}, output ${out}")
     endif()
-    dio_run("${bin}/dio-map${EXE_SUFFIX}" ARGS --outputs 3 --inputs 3)
-    dio_bytes(map "DI 0: DO 0\nDI 1: DO 1\n")
-    string(FIND "${RUN_OUTPUT}" "${map}" at)
-    if(NOT RUN_STATUS EQUAL 0 OR NOT at EQUAL 0)
-        message(FATAL_ERROR "${bin}/dio-map: status ${RUN_STATUS}, output ${RUN_OUTPUT}")
-    endif()
+    dio_expect_map("${bin}/dio-map${EXE_SUFFIX}" 0 "DI 0: DO 0\nDI 1: DO 1\n" --outputs 3 --inputs 3)
 endfunction()
 
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --config "${CONFIG}"

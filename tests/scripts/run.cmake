@@ -62,6 +62,18 @@ function(dio_expect what status text)
     endif()
 endfunction()
 
+# dio_expect_map(<dio-map> <status> <text> [<arg>...]): dio-map, run with
+# those arguments, ended with <status> and its map began with <text>.
+function(dio_expect_map program status text)
+    dio_run("${program}" ARGS ${ARGN})
+    dio_bytes(want "${text}")
+    string(FIND "${RUN_OUTPUT}" "${want}" at)
+    if(NOT RUN_STATUS EQUAL status OR NOT at EQUAL 0)
+        message(FATAL_ERROR "${program} ${ARGN}: status ${RUN_STATUS}, bytes\n  ${RUN_OUTPUT}\n"
+                            "not status ${status} and bytes starting\n  ${want}")
+    endif()
+endfunction()
+
 # dio_expect_cycles(<what> <lines>): the last run, stopped from outside,
 # wrote at least <lines> whole report lines of the simulated board, byte for
 # byte, and nothing else.
