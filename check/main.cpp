@@ -270,16 +270,18 @@ int run(int argc, char **argv)
     static LineReader reader(fd);
     int status = 0;
     // Rewritten whole after every line; the first version before any.
-    const auto update_metrics = [&](double when) {
+    const auto update_metrics = [&](bool line_arrived) {
+        if (metrics_path.empty())
+            return;
         const std::string why =
-            metrics_path.empty() ? "" : metrics.replace(render_metrics(tally, labels, when));
+            metrics.replace(render_metrics(tally, labels, line_arrived ? wall_seconds() : 0));
         if (!why.empty()) {
             complain(why);
             metrics_path.clear();
             status = kNotAReport;
         }
     };
-    update_metrics(0);
+    update_metrics(false);
     std::uint64_t first_ms = 0;
     std::uint64_t last_ms = 0;
     if (live)
@@ -310,7 +312,7 @@ int run(int argc, char **argv)
         const LineKind kind = classify(line, s);
         if (kind == LineKind::report) {
             const std::uint32_t wrong = tally.add(s);
-            update_metrics(wall_seconds());
+            update_metrics(true);
             if (vcd != nullptr) {
                 const std::uint64_t now = from_file ? 0 : now_ms();
                 if (tally.lines() == 1)
