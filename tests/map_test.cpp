@@ -139,7 +139,7 @@ TEST(Map, FindsEveryWiringOfTheModelInFewWrites)
         const std::array<Wire, 32> wires = miswire(random, lines);
         const unsigned repeat = 1 + trial % 2;
 
-        std::string spec;
+        std::string wiring;
         std::uint32_t used = 0;
         bool straight = true;
         unsigned first = 1000; // us: when the slowest input begins to follow
@@ -151,7 +151,7 @@ TEST(Map, FindsEveryWiringOfTheModelInFewWrites)
             char entry[64];
             std::snprintf(entry, sizeof entry, "%u %c %x %u %u,", j, w.kind, w.outputs, delay,
                           bounce);
-            spec += entry;
+            wiring += entry;
             if ((lines >> j & 1U) == 0)
                 continue;
             straight = straight && w.kind == 'f' && w.outputs == 1U << j;
@@ -165,8 +165,8 @@ TEST(Map, FindsEveryWiringOfTheModelInFewWrites)
         std::snprintf(mask, sizeof mask, "%x", lines);
         const Result r = map({"--outputs", mask, "--inputs", mask, "--repeat",
                               std::to_string(repeat), "--max-settle", "20"},
-                             {{"FAKEBOARD_WIRE", spec}});
-        ASSERT_EQ(r.status, straight ? 0 : 1) << r.out << r.err << spec;
+                             {{"FAKEBOARD_WIRE", wiring}});
+        ASSERT_EQ(r.status, straight ? 0 : 1) << r.out << r.err << wiring;
         EXPECT_EQ(r.err, "");
 
         std::string want;
@@ -192,7 +192,7 @@ TEST(Map, FindsEveryWiringOfTheModelInFewWrites)
             if (line.rfind(within, 0) == 0)
                 settle = std::strtod(line.c_str() + within.size(), nullptr);
         }
-        EXPECT_EQ(got, want) << spec;
+        EXPECT_EQ(got, want) << wiring;
 
         // A few writes, and the outputs low at the end.
         const unsigned k = n <= 1    ? 0
