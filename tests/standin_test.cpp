@@ -125,6 +125,8 @@ TEST(Program, RefusesSettingsItWouldIgnore)
              {{{"VORNEL_BOARD1_DO", "0:0-7"}},
               "0:0-7: a subdevice and its channels are on a comedi card; name it in "
               "VORNEL_BOARD1_COMEDI"},
+             {{{"VORNEL_BOARD1_DO", "gpiochip0:0"}, {"VORNEL_BOARD1_DI", "inputs:0-3"}},
+              "VORNEL_BOARD1_DI=inputs:0-3: coils and inputs are on a Modbus module"},
          }) {
         harness::Env env{{"LD_LIBRARY_PATH", ""}, {"VORNEL_VERBOSE", "1"}};
         env.insert(env.end(), c.env.begin(), c.env.end());

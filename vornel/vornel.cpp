@@ -125,21 +125,25 @@ std::string choose_kind(std::string &chooser, std::string &reason)
         const std::string value = setting(name);
         if (value.empty())
             continue;
-        chooser = name;
+        if (chooser.empty())
+            chooser = name;
         // coils: and inputs: are Modbus words, a number a comedi
         // subdevice: never a GPIO chip's name.
         const std::string where = value.substr(0, value.find(':'));
         if (where == "coils" || where == "inputs") {
-            reason = chooser + "=" + value +
+            reason = std::string(name) + "=" + value +
                      ": coils and inputs are on a Modbus module; name it in VORNEL_BOARD1_MODBUS";
         } else if (value.find(':') != std::string::npos && !where.empty() &&
                    where.find_first_not_of("0123456789") == std::string::npos) {
-            reason = chooser + "=" + value +
+            reason = std::string(name) + "=" + value +
                      ": a subdevice and its channels are on a comedi card; name it in "
                      "VORNEL_BOARD1_COMEDI (VORNEL_BOARD1=comedi for /dev/comedi0)";
         }
-        return reason.empty() ? "gpio" : "";
+        if (!reason.empty())
+            return {};
     }
+    if (!chooser.empty())
+        return "gpio";
     if (!setting(kPlug).empty())
         chooser = kPlug;
     return "loopback";
