@@ -26,8 +26,6 @@ class ResultFile {
     // Makes @text the file's whole content. Returns "", or why not.
     std::string replace(const std::string &text);
 
-    [[nodiscard]] const std::string &path() const { return path_; }
-
   private:
     std::string path_;
     std::string temporary_;
