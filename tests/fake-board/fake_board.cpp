@@ -20,21 +20,32 @@
 //                     FAKEBOARD_INVERTED, and FAKEBOARD_FLAKY (wrong in
 //                     every third read)
 //   FAKEBOARD_WIRE    when set, the inputs are wired to the outputs as
-//                     it says, and time is the fake's own: a wait adds to
-//                     it at once, each board call takes 10 us, and
-//                     clock_gettime reads it. Entries, comma-separated,
-//                     "<di> <kind> <hex outputs> <delay us> <bounce us>",
-//                     kind f follows, i inverts, l low, h high, a wired-AND,
-//                     o wired-OR, x flaky (wrong in one read of four); an
-//                     input changes <delay> after the write that changes
-//                     it, bouncing at random for <bounce> first. Inputs
-//                     not named follow their own output at once.
+//                     this map file says, and time is the fake's own: a
+//                     wait adds to it at once, each board call takes 10 us,
+//                     and clock_gettime reads it. Inputs it does not name
+//                     follow their own output. Beside the map's readings
+//                     (an "intermittent" input follows its own output but
+//                     reads wrong in one sample of four), it knows logic:
+//                       DI <n>: xor DO a, DO b, DO c
+//                       DI <n>: majority DO a, DO b, DO c
+//                       DI <n>: DO a and either DO b, DO c
+//                       DI <n>: nor DO a, DO b
+//                     A line's remark may time it, in microseconds:
+//                       # rise <us> fall <us> bounce <us>
+//                     an input rising <rise> after the write that raises
+//                     it, falling <fall> after one that lowers it (a write
+//                     that takes it back first cancels the change), and
+//                     reading at random for <bounce> after it changes. And
+//                     two remark lines set the board:
+//                       # scan <us> phase <us>   inputs sampled once a scan
+//                       # start <hex>            the outputs as last left
 //   FAKEBOARD_FAIL_DO the call of Kestor_DOAll with this number (from 1)
 //                     returns -5
 //   FAKEBOARD_REAL_WAITS when set, waits take their real time, so that a
 //                     signal can arrive during one
 
 #include "board.h"
+#include "wiring.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -135,94 +146,214 @@ std::uint32_t faulty_loopback()
 
 // --- A wired board in time of the fake's own ---------------------------
 
-struct Wire {
-    char kind = 'f';
-    std::uint32_t outputs = 0;
-    long long delay_ns = 0;
+long long virtual_ns = 1000000000LL;
+
+enum class Logic { wire, exclusive, majority, and_either, nor };
+
+struct Line {
+    dio::wiring::Reading reading; // what it follows once settled
+    Logic logic = Logic::wire;
+    unsigned outputs[3] = {0, 0, 0};
+    long long rise_ns = 0;
+    long long fall_ns = 0;
     long long bounce_ns = 0;
+    bool level = false;     // what it reads, once any bounce is over
+    bool target = false;    // what the outputs drive it to
+    long long due = -1;     // when level becomes target; -1: not changing
+    long long settled = -1; // when the last change ends bouncing
 };
 
-struct Wiring {
+struct Board {
     bool on = false;
-    Wire wires[32];
-    std::uint32_t before = 0; // what the inputs read when the last write began
-    long long written_ns = 0; // when that was
+    Line lines[32];
+    long long scan_ns = 0;
+    long long phase_ns = 0;
+    long long sampled_at = -1; // the last scan taken
+    std::uint32_t sampled = 0;
     unsigned long long noise = 0x9e3779b97f4a7c15ULL;
 };
 
-Wiring &wiring()
+bool random_bit(Board &b)
 {
-    static Wiring w = [] {
-        Wiring made;
+    b.noise ^= b.noise << 13U;
+    b.noise ^= b.noise >> 7U;
+    b.noise ^= b.noise << 17U;
+    return (b.noise & 1U) != 0;
+}
+
+bool bit(std::uint32_t word, unsigned i)
+{
+    return (word >> i & 1U) != 0;
+}
+
+// What @line is driven to by the outputs @pattern.
+bool driven_level(const Line &line, unsigned j, std::uint32_t pattern)
+{
+    const unsigned *o = line.outputs;
+    switch (line.logic) {
+    case Logic::exclusive:
+        return bit(pattern, o[0]) != (bit(pattern, o[1]) != bit(pattern, o[2]));
+    case Logic::majority:
+        return static_cast<int>(bit(pattern, o[0])) + bit(pattern, o[1]) + bit(pattern, o[2]) >= 2;
+    case Logic::and_either:
+        return bit(pattern, o[0]) && (bit(pattern, o[1]) || bit(pattern, o[2]));
+    case Logic::nor:
+        return !bit(pattern, o[0]) && !bit(pattern, o[1]);
+    case Logic::wire:
+        break;
+    }
+    dio::wiring::Map one;
+    one.di[j] = line.reading.reads == dio::wiring::Reads::intermittent ? dio::wiring::straight(j)
+                                                                       : line.reading;
+    return bit(dio::wiring::inputs(one, pattern), j);
+}
+
+// "xor DO 2, DO 3, DO 4" and the like, the fake's own readings.
+bool parse_logic(const std::string &reading, Line &line)
+{
+    static const std::pair<const char *, Logic> kinds[] = {
+        {"xor ", Logic::exclusive}, {"majority ", Logic::majority}, {"nor ", Logic::nor}};
+    std::string rest = reading;
+    for (const auto &[word, logic] : kinds) {
+        if (rest.rfind(word, 0) == 0) {
+            line.logic = logic;
+            rest.erase(0, std::strlen(word));
+        }
+    }
+    if (line.logic == Logic::wire) {
+        const std::size_t either = rest.find(" and either ");
+        if (either == std::string::npos)
+            return false;
+        line.logic = Logic::and_either;
+        rest.replace(either, std::strlen(" and either "), ", ");
+    }
+    unsigned n = 0;
+    for (const char *p = std::strstr(rest.c_str(), "DO "); p != nullptr && n < 3;
+         p = std::strstr(p + 3, "DO "))
+        line.outputs[n++] = static_cast<unsigned>(std::strtoul(p + 3, nullptr, 10));
+    return true;
+}
+
+long long remark_us(const std::string &line, const char *name)
+{
+    const std::size_t hash = line.find('#');
+    const std::size_t at = hash == std::string::npos ? hash : line.find(name, hash);
+    return at == std::string::npos
+               ? 0
+               : std::strtoll(line.c_str() + at + std::strlen(name), nullptr, 10);
+}
+
+Board &board()
+{
+    static Board b = [] {
+        Board made;
         const char *text = std::getenv("FAKEBOARD_WIRE");
         made.on = text != nullptr;
-        for (unsigned j = 0; j < 32; ++j)
-            made.wires[j].outputs = 1U << j;
-        char *p = nullptr;
-        for (const char *at = text; at != nullptr && *at != '\0'; at = p + (*p == ',' ? 1 : 0)) {
-            const unsigned long di = std::strtoul(at, &p, 10);
-            const char kind = p[0] == ' ' ? p[1] : '\0';
-            if (di > 31 || kind == '\0')
-                break;
-            const auto outputs = static_cast<std::uint32_t>(std::strtoul(p + 2, &p, 16));
-            const long long delay = std::strtoll(p, &p, 10);
-            const long long bounce = std::strtoll(p, &p, 10);
-            made.wires[di] = Wire{kind, outputs, delay * 1000, bounce * 1000};
+        if (!made.on)
+            return made;
+        // The map's own lines through its parser, the logic ones here.
+        std::string wires;
+        std::uint32_t start = 0;
+        std::string all = text;
+        for (std::size_t at = 0; at < all.size();) {
+            std::size_t eol = all.find('\n', at);
+            eol = eol == std::string::npos ? all.size() : eol;
+            const std::string line = all.substr(at, eol - at);
+            at = eol + 1;
+            if (line.rfind("# scan ", 0) == 0) {
+                made.scan_ns = remark_us(line, "# scan ") * 1000;
+                made.phase_ns = remark_us(line, "phase ") * 1000;
+            } else if (line.rfind("# start ", 0) == 0) {
+                start = static_cast<std::uint32_t>(std::strtoul(line.c_str() + 8, nullptr, 16));
+            }
+            const unsigned long di =
+                line.rfind("DI ", 0) == 0 ? std::strtoul(line.c_str() + 3, nullptr, 10) : 32;
+            if (di > 31)
+                continue;
+            Line &l = made.lines[di];
+            l.rise_ns = remark_us(line, "rise ") * 1000;
+            l.fall_ns = remark_us(line, "fall ") * 1000;
+            l.bounce_ns = remark_us(line, "bounce ") * 1000;
+            const std::size_t colon = line.find(':');
+            const std::string reading = line.substr(colon + 2, line.find('#') == std::string::npos
+                                                                   ? std::string::npos
+                                                                   : line.find('#') - colon - 2);
+            if (!parse_logic(reading, l))
+                wires += line + "\n";
+        }
+        dio::wiring::Map map;
+        const std::string why = dio::wiring::parse(wires, map);
+        if (!why.empty()) {
+            std::fprintf(stderr, "fake board: FAKEBOARD_WIRE: %s\n", why.c_str());
+            std::abort();
+        }
+        for (unsigned j = 0; j < 32; ++j) {
+            Line &l = made.lines[j];
+            l.reading = map.di[j];
+            l.level = l.target = driven_level(l, j, start);
         }
         return made;
     }();
-    return w;
+    return b;
 }
 
-long long virtual_ns = 1000000000LL;
-
-bool random_bit(Wiring &w)
+// What the inputs read at @t, bounce and flaky lines included.
+std::uint32_t levels_at(long long t)
 {
-    w.noise ^= w.noise << 13U;
-    w.noise ^= w.noise >> 7U;
-    w.noise ^= w.noise << 17U;
-    return (w.noise & 1U) != 0;
-}
-
-// What @wire gives for the outputs @pattern, once it has settled.
-bool settled_level(const Wire &wire, std::uint32_t pattern)
-{
-    const std::uint32_t driven = pattern & wire.outputs;
-    switch (wire.kind) {
-    case 'i':
-        return driven == 0;
-    case 'l':
-        return false;
-    case 'h':
-        return true;
-    case 'a':
-        return driven == wire.outputs;
-    default:
-        return driven != 0;
-    }
-}
-
-std::uint32_t wired_inputs()
-{
-    Wiring &w = wiring();
+    Board &b = board();
     std::uint32_t word = 0;
-    const long long since = virtual_ns - w.written_ns;
     for (unsigned j = 0; j < 32; ++j) {
-        const Wire &wire = w.wires[j];
-        const bool old_level = (w.before >> j & 1U) != 0;
-        bool level = settled_level(wire, last_pattern);
-        if (level != old_level && since < wire.delay_ns + wire.bounce_ns)
-            level = since < wire.delay_ns ? old_level : random_bit(w);
-        if (wire.kind == 'x' && random_bit(w) && random_bit(w))
+        Line &l = b.lines[j];
+        if (l.due >= 0 && t >= l.due) {
+            l.level = l.target;
+            l.settled = l.due + l.bounce_ns;
+            l.due = -1;
+        }
+        bool level = t < l.settled ? random_bit(b) : l.level;
+        if (l.reading.reads == dio::wiring::Reads::intermittent && random_bit(b) && random_bit(b))
             level = !level;
         word |= static_cast<std::uint32_t>(level) << j;
     }
     return word;
 }
 
+std::uint32_t wired_inputs()
+{
+    Board &b = board();
+    if (b.scan_ns <= 0)
+        return levels_at(virtual_ns);
+    const long long last_scan =
+        virtual_ns - ((virtual_ns - b.phase_ns) % b.scan_ns + b.scan_ns) % b.scan_ns;
+    if (last_scan != b.sampled_at) {
+        b.sampled = levels_at(last_scan);
+        b.sampled_at = last_scan;
+    }
+    return b.sampled;
+}
+
+// The outputs become @pattern now: each input heads for its new level.
+void wired_write(std::uint32_t pattern)
+{
+    Board &b = board();
+    wired_inputs(); // a scan due before the write samples the old levels
+    for (unsigned j = 0; j < 32; ++j) {
+        Line &l = b.lines[j];
+        const bool target = driven_level(l, j, pattern);
+        if (l.due >= 0 && virtual_ns >= l.due) {
+            l.level = l.target;
+            l.settled = l.due + l.bounce_ns;
+            l.due = -1;
+        }
+        if (target == l.target)
+            continue;
+        l.target = target;
+        l.due = target == l.level ? -1 : virtual_ns + (target ? l.rise_ns : l.fall_ns);
+    }
+}
+
 std::uint32_t next_input_word()
 {
-    if (wiring().on) {
+    if (board().on) {
         virtual_ns += 10000;
         return wired_inputs();
     }
@@ -268,9 +399,8 @@ KESTOR_API std::int32_t Kestor_DOAll(std::int32_t device, std::uint32_t pattern)
     collect_output();
     const bool fails = ++do_calls == static_cast<unsigned long>(env_long("FAKEBOARD_FAIL_DO", 0));
     emit("do " + std::to_string(device) + " " + hex(pattern) + (fails ? " -> -5" : " -> 0"));
-    if (wiring().on) {
-        wiring().before = wired_inputs();
-        wiring().written_ns = virtual_ns;
+    if (board().on) {
+        wired_write(pattern);
         virtual_ns += 10000;
     }
     last_pattern = pattern;
@@ -303,7 +433,7 @@ KESTOR_API int nanosleep(const struct timespec *req, struct timespec *rem)
 // The time of the fake's own, on a wired board.
 KESTOR_API int clock_gettime(clockid_t clock, struct timespec *t)
 {
-    if (!wiring().on)
+    if (!board().on)
         return static_cast<int>(syscall(SYS_clock_gettime, clock, t));
     t->tv_sec = static_cast<time_t>(virtual_ns / 1000000000LL);
     t->tv_nsec = static_cast<long>(virtual_ns % 1000000000LL);

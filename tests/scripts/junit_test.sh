@@ -63,7 +63,7 @@ read_back "$dir/bad.xml" 33 0 1 0 "report|error|$(sed 's/^dio-check: //' "$dir/e
 # dio-map on the scripted board: DO 3 and DO 4 shorted, DI 8 and DI 10 crossed.
 status=0
 LD_LIBRARY_PATH=$fake FAKEBOARD_CYCLES=1000 \
-    FAKEBOARD_WIRE="3 a 18 0 0,4 a 18 0 0,8 f 400 0 0,10 f 100 0 0" \
+    FAKEBOARD_WIRE=$'DI 3: DO 3 & DO 4\nDI 4: DO 3 & DO 4\nDI 8: DO 10\nDI 10: DO 8' \
     "${run[@]}" "$map" --outputs ffff --inputs ffff --junit "$dir/map.xml" >/dev/null || status=$?
 [ "$status" = 1 ] || fail "dio-map: status $status"
 read_back "$dir/map.xml" 16 4 0 0 "DI 3|failure|reads DO 3 & DO 4, expected DO 3" \
