@@ -231,31 +231,50 @@ TEST(ModbusLoopback, OverTcpAndRtu)
     }
 }
 
-// dio-map over Modbus TCP, on a module whose plug shorts two outputs and
-// crosses two others of the same parity.
-TEST(ModbusMap, FindsAShortAndACrossing)
+// dio-map over Modbus TCP, on a healthy module and on one whose plug
+// shorts two outputs and crosses two others of the same parity; at once,
+// and sampling its inputs once a 20 ms scan cycle, as modules do.
+TEST(ModbusMap, FindsTheWiringAtOnceAndWithAScanCycle)
 {
     harness::TempDir dir;
     const std::string plug = dir.path() + "/jig.map";
     harness::write_file(plug, "DI 3: DO 3 & DO 4\nDI 4: DO 3 & DO 4\nDI 8: DO 10\nDI 10: DO 8\n");
-    Peer peer({"--tcp", "127.0.0.1", "--quiet", "--plug", plug});
-    harness::Process p({DIO_MAP,
-                        {"--outputs", "ffff", "--inputs", "ffff"},
-                        env_for("127.0.0.1:" + peer.port, {}),
-                        Input::Closed,
-                        Output::File});
-    EXPECT_EQ(p.wait(20s), 1);
-    std::string odd;
-    for (const std::string &line : harness::split_lines(p.output())) {
-        if (line.find('#') != std::string::npos && line.rfind("# inputs", 0) != 0)
-            odd += line.substr(0, line.find(" in ")) + "\n";
+    const std::string faults = "DI 3: DO 3 & DO 4  # shorted\nDI 4: DO 3 & DO 4  # shorted\n"
+                               "DI 8: DO 10  # crossed\nDI 10: DO 8  # crossed\n";
+    struct Case {
+        const char *scan_ms;
+        bool shorted;
+        const char *writes; // at once: two passes of 8 for 16 outputs, a
+                            // walking zero across the 2 outputs whose codes
+                            // fit the short in both, the last write low
+    };
+    for (const Case &c : {Case{"0", false, "17"}, Case{"0", true, "19"}, Case{"20", false, ""},
+                          Case{"20", true, ""}}) {
+        SCOPED_TRACE(std::string("scan ") + c.scan_ms + (c.shorted ? " ms, shorted" : " ms"));
+        std::vector<std::string> args{"--tcp", "127.0.0.1", "--quiet", "--scan-ms", c.scan_ms};
+        if (c.shorted)
+            args.insert(args.end(), {"--plug", plug});
+        Peer peer(args);
+        harness::Process p({DIO_MAP,
+                            {"--outputs", "ffff", "--inputs", "ffff"},
+                            env_for("127.0.0.1:" + peer.port, {}),
+                            Input::Closed,
+                            Output::File});
+        EXPECT_EQ(p.wait(30s), c.shorted ? 1 : 0) << p.output();
+        std::string odd;
+        std::string writes;
+        for (const std::string &line : harness::split_lines(p.output())) {
+            if (line.rfind("DI ", 0) == 0 && line.find('#') != std::string::npos)
+                odd += line + "\n";
+            if (line.find(" writes in ") != std::string::npos)
+                writes = line.substr(2, line.find(' ', 2) - 2);
+        }
+        EXPECT_EQ(odd, c.shorted ? faults : "") << p.output();
+        if (*c.writes != '\0') {
+            EXPECT_EQ(writes, c.writes) << p.output();
+        }
+        EXPECT_EQ(p.errors(), "");
     }
-    // Two passes of 8 for 16 outputs, a walking zero across the 4 outputs
-    // whose codes fit the short, the last write low.
-    EXPECT_EQ(odd, "DI 3: DO 3 & DO 4  # shorted\nDI 4: DO 3 & DO 4  # shorted\n"
-                   "DI 8: DO 10  # crossed\nDI 10: DO 8  # crossed\n# 21 writes\n")
-        << p.output();
-    EXPECT_EQ(p.errors(), "");
 }
 
 TEST(ModbusLoopback, SparseAndDownwardMappingWritesOnlyItsCoils)

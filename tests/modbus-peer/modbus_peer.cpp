@@ -2,10 +2,12 @@
 // wired as a loopback (writing coil k sets discrete input k), with faults
 // that a test switches on and off while it runs.
 //
-//   modbus-peer --tcp <address> [--port <n>] [--unit <n>] [--bits <n>] [--plug <map>] [--quiet]
-//   modbus-peer --rtu [<serial port>] [--unit <n>] [--bits <n>] [--plug <map>] [--quiet]
+//   modbus-peer --tcp <address> [--port <n>] [options]
+//   modbus-peer --rtu [<serial port>] [options]
+//   options: [--unit <n>] [--bits <n>] [--plug <map>] [--scan-ms <n>] [--quiet]
 //
-// --plug wires inputs 0-31 to coils 0-31 as a map file of dio-map's says.
+// --plug wires inputs 0-31 to coils 0-31 as a map file of dio-map's says;
+// --scan-ms samples them once a scan, as a module with a scan cycle does.
 // With --rtu alone it makes a pseudo-terminal of its own and serves it.
 // Tells on standard output, one line each, flushed:
 //   port <n> | pty <path>          where it serves, once at the start
@@ -156,6 +158,7 @@ const char kUsage[] =
     "  --bits <n>       coils and inputs it has (default 64)\n"
     "  --plug <map>     wire inputs 0-31 to coils 0-31 as this map file says\n"
     "                   (crossed, inverted, stuck, shorted), as dio-map writes it\n"
+    "  --scan-ms <n>    show the inputs as sampled once every <n> ms\n"
     "  --quiet          do not print a line per request\n"
     "Prints each request as 'request <unit> <function> <address> <count>'.\n"
     "Takes commands on standard input, to play a module that fails:\n"
@@ -201,13 +204,14 @@ int main(int argc, char **argv)
     bool quiet = false; // for measuring: no word per request
     int unit = 1;
     int bits = 64;
+    int scan_ms = 0;       // inputs sampled this often; 0: at once
     dio::wiring::Map plug; // straight unless --plug says otherwise
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool has_next = i + 1 < argc;
         const char *next = has_next ? argv[i + 1] : "";
-        const bool takes_value =
-            a == "--tcp" || a == "--port" || a == "--unit" || a == "--bits" || a == "--plug";
+        const bool takes_value = a == "--tcp" || a == "--port" || a == "--unit" || a == "--bits" ||
+                                 a == "--plug" || a == "--scan-ms";
         if (takes_value && !has_next)
             usage_error(a + " needs a value");
         if (a == "--help" || a == "-h") {
@@ -222,6 +226,8 @@ int main(int argc, char **argv)
             unit = number(next, 0, 255, "--unit"), ++i;
         else if (a == "--bits")
             bits = number(next, 1, 65536, "--bits"), ++i;
+        else if (a == "--scan-ms")
+            scan_ms = number(next, 0, 10000, "--scan-ms"), ++i;
         else if (a == "--rtu" && has_next && next[0] != '-')
             rtu = true, serial = next, ++i;
         else if (a == "--rtu")
@@ -285,15 +291,33 @@ int main(int argc, char **argv)
     std::vector<int> clients;
     std::string input;
     std::uint8_t request[MODBUS_MAX_ADU_LENGTH];
+    // What the inputs are now, which a scan copies to what they read.
+    std::vector<std::uint8_t> live(mapping->tab_input_bits, mapping->tab_input_bits + bits);
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point next_scan = Clock::now();
     for (;;) {
+        int timeout = -1;
+        if (scan_ms > 0) {
+            const Clock::time_point now = Clock::now();
+            if (now >= next_scan) {
+                std::copy(live.begin(), live.end(), mapping->tab_input_bits);
+                while (next_scan <= now)
+                    next_scan += std::chrono::milliseconds(scan_ms);
+            }
+            timeout = static_cast<int>(
+                std::chrono::ceil<std::chrono::milliseconds>(next_scan - now).count());
+        }
         std::vector<pollfd> fds{{STDIN_FILENO, POLLIN, 0}, {server, POLLIN, 0}};
         for (const int c : clients)
             fds.push_back({c, POLLIN, 0});
-        if (poll(fds.data(), fds.size(), -1) < 0) {
+        const int ready_count = poll(fds.data(), fds.size(), timeout);
+        if (ready_count < 0) {
             if (errno == EINTR)
                 continue;
             die("poll");
         }
+        if (ready_count == 0)
+            continue;
         if (fds[0].revents != 0) {
             char buf[256];
             const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
@@ -358,13 +382,15 @@ int main(int argc, char **argv)
             // through the plug.
             if (!exception && (function == MODBUS_FC_WRITE_MULTIPLE_COILS ||
                                function == MODBUS_FC_WRITE_SINGLE_COIL)) {
-                std::copy(mapping->tab_bits, mapping->tab_bits + bits, mapping->tab_input_bits);
+                std::copy(mapping->tab_bits, mapping->tab_bits + bits, live.begin());
                 std::uint32_t coils = 0;
                 for (int k = 0; k < std::min(bits, 32); ++k)
                     coils |= static_cast<std::uint32_t>(mapping->tab_bits[k] != 0) << k;
                 const std::uint32_t inputs = dio::wiring::inputs(plug, coils);
                 for (int k = 0; k < std::min(bits, 32); ++k)
-                    mapping->tab_input_bits[k] = static_cast<std::uint8_t>(inputs >> k & 1U);
+                    live[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(inputs >> k & 1U);
+                if (scan_ms == 0)
+                    std::copy(live.begin(), live.end(), mapping->tab_input_bits);
             }
             if (delayed)
                 deliver(fd, reply, faults);
