@@ -1,9 +1,13 @@
 #include "live_view.h"
 
+#include "bits.h"
+
 #include <cinttypes>
 #include <cstdio>
 
 namespace dio_check {
+
+using dio::has;
 
 namespace {
 
@@ -11,11 +15,6 @@ constexpr const char *kRed = "\x1b[1;31m";
 constexpr const char *kDim = "\x1b[2m";
 constexpr const char *kPlain = "\x1b[0m";
 constexpr const char *kIndent = "        ";
-
-bool has(std::uint32_t word, int bit)
-{
-    return ((word >> bit) & 1U) != 0;
-}
 
 // One row of 32 cells, bit 31 first, a space between bytes. @cell gives a
 // bit's character; @colour_of its colour (or nullptr).

@@ -1,16 +1,15 @@
 #include "verdict.h"
 
+#include "bits.h"
+
 #include <cinttypes>
 #include <cstdio>
 
 namespace dio_check {
 
-namespace {
+using dio::has;
 
-bool has(std::uint32_t word, unsigned int bit)
-{
-    return ((word >> bit) & 1U) != 0;
-}
+namespace {
 
 // snprintf into a string; every text here is short.
 template <typename... Args> std::string format(const char *fmt, Args... args)
@@ -99,21 +98,24 @@ std::string describe_run(const LineVerdict &v, unsigned int last, Expect expect)
     }
     std::string text = expect == Expect::follow
                            ? format("DI %s: inverted, always the opposite of DO %s", di, di)
-                           : format("DI %s: inverted, always equal to DO %s", di, di);
+                           : format("DI %s: %s DO %s, where the opposite was expected", di,
+                                    run ? "follow" : "follows", di);
     if (v.crossed == 0)
         return text;
     // Crossed with a neighbour looks the same when the neighbour carries
     // the opposite level in every line, as the exerciser's alternating
     // pattern does.
+    const char *wiring = expect == Expect::follow ? "inverted wiring, or " : "or ";
     if (run)
-        return text + " (inverted wiring, or each crossed with a neighbour, which carries the "
-                      "opposite level in this pattern)";
+        return text + " (" + wiring +
+               "each crossed with a neighbour, which carries the opposite level in this "
+               "pattern)";
     std::string neighbours;
     for (unsigned int j = 0; j < 32; ++j) {
         if (has(v.crossed, j))
             neighbours += (neighbours.empty() ? "DO " : " or DO ") + std::to_string(j);
     }
-    return text + " (inverted wiring, or crossed with " + neighbours +
+    return text + " (" + wiring + "crossed with " + neighbours +
            (v.crossed & (v.crossed - 1) ? ", which carry" : ", which carries") +
            " the opposite level in this pattern)";
 }
@@ -125,19 +127,35 @@ std::string describe(const LineVerdict &v, Expect expect)
     return describe_run(v, v.line, expect);
 }
 
-std::string summary(const Tally &tally)
+bool cut_short(const Tally &tally, const Ending &ending)
+{
+    return ending.wanted != 0 && tally.lines() < ending.wanted;
+}
+
+std::string summary(const Tally &tally, const Ending &ending)
 {
     const std::uint64_t lines = tally.lines();
+    const std::string cut = ending.cut == 0 ? ""
+                                            : format("%" PRIu64 " line%s cut short, left out\n",
+                                                     ending.cut, ending.cut == 1 ? "" : "s");
+    if (cut_short(tally, ending)) {
+        return format("%" PRIu64 " of %" PRIu64 " report lines: %s%s\n", lines, ending.wanted,
+                      ending.stopped != nullptr ? "stopped by " : "the report ended",
+                      ending.stopped != nullptr ? ending.stopped : "") +
+               cut + "NO VERDICT\n";
+    }
     if (lines < 2) {
         return format("%" PRIu64 " report line%s: a verdict needs both patterns, so at least "
-                      "2 lines\nNO VERDICT\n",
-                      lines, lines == 1 ? "" : "s");
+                      "2 lines\n",
+                      lines, lines == 1 ? "" : "s") +
+               cut + "NO VERDICT\n";
     }
     const std::vector<LineVerdict> verdicts = tally.judge();
     std::string text =
         format("%" PRIu64 " report lines, %u DI lines judged (wired %08" PRIx32 ", expected %s)\n",
                lines, static_cast<unsigned int>(verdicts.size()), tally.wired(),
-               tally.expect() == Expect::follow ? "to follow DO" : "opposite to DO");
+               tally.expect() == Expect::follow ? "to follow DO" : "opposite to DO") +
+        cut;
     unsigned int ok = 0;
     // Neighbouring lines judged alike share a line: a board wired upside
     // down reads as one line, not 32.
@@ -164,8 +182,10 @@ std::string summary(const Tally &tally)
     return text;
 }
 
-int exit_status(const Tally &tally)
+int exit_status(const Tally &tally, const Ending &ending)
 {
+    if (cut_short(tally, ending))
+        return 2;
     if (tally.lines() < 2)
         return 1;
     for (const LineVerdict &v : tally.judge()) {

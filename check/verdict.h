@@ -120,12 +120,23 @@ constexpr const char *kSameParity =
 // "DI 5: stuck low", and so on.
 std::string describe(const LineVerdict &v, Expect expect);
 
+// How the report ended, besides its lines.
+struct Ending {
+    std::uint64_t cut = 0;         // lines cut short, left out of the verdict
+    std::uint64_t wanted = 0;      // the lines asked for (--lines); 0: all
+    const char *stopped = nullptr; // the signal that stopped the run, if one did
+};
+
+// Whether the run ended before the lines asked for: no verdict then.
+bool cut_short(const Tally &tally, const Ending &ending);
+
 // The summary printed at the end: a line for each input line that failed,
 // a count of the rest, and the outcome.
-std::string summary(const Tally &tally);
+std::string summary(const Tally &tally, const Ending &ending = {});
 
-// 0 when every judged input line is ok, else 1.
-int exit_status(const Tally &tally);
+// 0 when every judged input line is ok, 2 when the run ended before the
+// lines asked for, else 1.
+int exit_status(const Tally &tally, const Ending &ending = {});
 
 } // namespace dio_check
 

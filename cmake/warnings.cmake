@@ -10,3 +10,9 @@ else()
     target_compile_options(dio_warnings INTERFACE -Wall -Wextra -Wpedantic
                            $<$<BOOL:${DIO_WARNINGS_AS_ERRORS}>:-Werror>)
 endif()
+
+# windows.h without the parts of it no program here uses, and without its
+# min and max macros, which would break std::min and std::max.
+if(WIN32)
+    target_compile_definitions(dio_warnings INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX)
+endif()

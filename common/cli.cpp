@@ -4,6 +4,21 @@
 #include <cstdlib>
 
 namespace dio {
+namespace {
+
+const char *tool = "dio";
+
+} // namespace
+
+void set_tool_name(const char *name)
+{
+    tool = name;
+}
+
+const char *tool_name()
+{
+    return tool;
+}
 
 bool parse_mask(const std::string &text, std::uint32_t &mask)
 {
@@ -28,13 +43,13 @@ CLI::Validator mask_check()
             ""};
 }
 
-void complain(const char *tool, const std::string &message)
+void complain(const std::string &message)
 {
     std::fflush(stdout);
     std::fprintf(stderr, "%s: %s\n", tool, message.c_str());
 }
 
-int parse_command_line(CLI::App &app, int argc, char **argv, const char *tool, const char *extra)
+int parse_command_line(CLI::App &app, int argc, char **argv, const char *extra)
 {
     // Extras are named here: CLI11 would list them all and in no useful
     // order ("log.txt --line" for "--line 4 log.txt").
@@ -64,8 +79,8 @@ int parse_command_line(CLI::App &app, int argc, char **argv, const char *tool, c
     }
     if (wrong.empty())
         return -1;
-    complain(tool, wrong + " (--help lists the options)");
-    return 2;
+    complain(wrong + " (--help lists the options)");
+    return kTrouble;
 }
 
 } // namespace dio

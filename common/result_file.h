@@ -1,7 +1,10 @@
-// A result file that readers only ever see whole: each version is written
-// to a temporary file beside it, whose name does not end as the file's
-// does, and then renamed over it. A test runner or a metrics scraper never
-// reads half a file, and no temporary file is left behind.
+// A result file that readers only ever see whole: each version of a regular
+// file is written to a temporary file beside it, whose name does not end
+// as the file's does, and then renamed over it. A test runner or a metrics
+// scraper never reads half a file, and no temporary file is left behind.
+// Anything else the name may stand for (a device such as /dev/null, a
+// FIFO, /dev/stdout, a symbolic link) is written in place and never
+// replaced: it was not ours to replace.
 #ifndef DIO_COMMON_RESULT_FILE_H
 #define DIO_COMMON_RESULT_FILE_H
 
@@ -18,9 +21,10 @@ class ResultFile {
     ResultFile &operator=(ResultFile &&) = delete;
     ~ResultFile();
 
-    // Names the file, and proves that its folder takes a temporary file,
-    // so that a file that cannot be written fails before a run, not after.
-    // Returns "", or why not.
+    // Names the file, and proves that it can be written (for a regular
+    // file, that its folder takes a temporary file), so that a file that
+    // cannot be written fails before a run, not after. Returns "", or why
+    // not.
     std::string open(const std::string &path);
 
     // Makes @text the file's whole content. Returns "", or why not.
@@ -29,7 +33,19 @@ class ResultFile {
   private:
     std::string path_;
     std::string temporary_;
+    bool in_place_ = false;
 };
+
+// Whether @a and @b are one file (the same device and inode, whatever
+// their names); false where either does not exist.
+bool same_file(const std::string &a, const std::string &b);
+
+// Whether @path is the file open on @fd.
+bool same_file(const std::string &path, int fd);
+
+// Flushes standard output. Returns "", or why it could not be written
+// ("standard output: No space left on device").
+std::string flush_standard_output();
 
 } // namespace dio
 

@@ -31,12 +31,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::duration<double, std::milli>;
 
+using dio::kTrouble;
 constexpr int kFail = 1;
-constexpr int kTrouble = 2;
 
 struct Options {
     dio_map::Settings map;
-    std::string expect;
+    std::string expect; // a map file the board must read as
+    std::string junit;  // a JUnit file to write too
     bool json = false;
 };
 
@@ -63,8 +64,9 @@ Fault fault_of(const Reading &r)
     case Reads::invert:
         return {"inverted", "inverted"};
     case Reads::low:
+        return {"stuck-low", "stuck"};
     case Reads::high:
-        return {"stuck", "stuck"};
+        return {"stuck-high", "stuck"};
     case Reads::wired_and:
     case Reads::wired_or:
         return {"shorted", "shorted"};
@@ -123,7 +125,7 @@ bool print_map(const Options &o, const dio_map::Map &r, const dio::wiring::Map &
         if (got != want) {
             c.outcome = dio::TestCase::Outcome::failure;
             c.message = "reads " + dio::wiring::text(got) + ", expected " + dio::wiring::text(want);
-            c.type = named ? "unexpected" : fault_of(got).type;
+            c.type = fault_of(got).type;
             c.text = line;
         }
         cases.push_back(c);
@@ -172,16 +174,17 @@ CLI::Validator ms_check(double low, double high)
             ""};
 }
 
-int run(int argc, char **argv)
+// Reads the command line into @o. Returns -1 to go on, or the exit status.
+int parse_options(int argc, char **argv, Options &o)
 {
     CLI::App app{"Finds, for each input line (DI) of a board, which output (DO) drives it and "
                  "how, in a few writes through the board library.\nExit status: 0 every judged "
                  "DI follows its own DO (or reads as --expect says), 1 not, 2 the board did not "
-                 "open, a write failed, an option or a map file was wrong; 130 or 143 after "
-                 "Ctrl+C or SIGTERM.",
+                 "open, a write failed (the last one, all low, too), an option, a map file or "
+                 "an output could not be read or written; 128 and the signal's number after "
+                 "Ctrl+C, SIGTERM, SIGHUP and the like.",
                  "dio-map"};
     app.set_version_flag("--version", "dio-map " DIO_MAP_VERSION);
-    Options o;
     app.add_option("--board", o.map.board, "The board's number (default 1)")
         ->type_name("N")
         ->check(CLI::Range(0, 2147483647).description(""));
@@ -210,87 +213,150 @@ int run(int argc, char **argv)
                    "straight)")
         ->type_name("FILE");
     app.add_flag("--json", o.json, "Print the map as one JSON object");
-    std::string junit_path;
-    app.add_option("--junit", junit_path,
+    app.add_option("--junit", o.junit,
                    "Also write the map as JUnit XML, one test case per judged DI line")
         ->type_name("FILE");
     app.footer("Each judged DI gets a line 'DI <n>: <reading>': DO i, !DO i, low, high, "
                "DO a & DO b, DO a | DO b, intermittent, or depends on DO a, DO b. The outputs "
                "are left low at the end.");
-    const int parsed =
-        dio::parse_command_line(app, argc, argv, "dio-map", "no arguments but the options");
+    const int parsed = dio::parse_command_line(app, argc, argv, "no arguments but the options");
     if (parsed >= 0)
         return parsed;
     dio::parse_mask(outputs, o.map.outputs);
     dio::parse_mask(inputs, o.map.inputs);
+    return -1;
+}
 
-    dio::wiring::Map expected;
-    if (!o.expect.empty()) {
-        const std::string why = dio::wiring::read_file(o.expect, expected);
-        if (!why.empty()) {
-            dio::complain("dio-map", why);
-            return kTrouble;
-        }
-    }
-    dio::ResultFile junit;
-    const std::string unwritable = junit_path.empty() ? "" : junit.open(junit_path);
-    if (!unwritable.empty()) {
-        dio::complain("dio-map", unwritable);
-        return kTrouble;
+// The run's JUnit file, when asked for, and its status.
+class Results {
+  public:
+    explicit Results(const Options &o) : o_(o) {}
+
+    // Proves that the file can be written, and is not the map file read.
+    std::string open()
+    {
+        if (o_.junit.empty())
+            return {};
+        if (!o_.expect.empty() && dio::same_file(o_.junit, o_.expect))
+            return o_.junit + ": is the map file --expect reads; give another name";
+        return junit_.open(o_.junit);
     }
 
-    const std::time_t started = std::time(nullptr);
-    const Clock::time_point began = Clock::now();
-    // Ends the run: the JUnit file, if asked for, then the status.
-    const auto finish = [&](int status, const std::vector<dio::TestCase> &cases) {
-        const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+    // Seconds since the run began.
+    [[nodiscard]] double seconds() const
+    {
+        return std::chrono::duration<double>(Clock::now() - began_).count();
+    }
+
+    // Ends the run with @status and these test cases.
+    int finish(int status, const std::vector<dio::TestCase> &cases)
+    {
         const std::string why =
-            junit_path.empty() ? ""
-                               : junit.replace(dio::junit_xml("dio-map", cases, started, seconds));
+            o_.junit.empty()
+                ? ""
+                : junit_.replace(dio::junit_xml("dio-map", cases, started_, seconds()));
         if (!why.empty()) {
-            dio::complain("dio-map", why);
+            dio::complain(why);
             return kTrouble;
         }
         return status;
-    };
-    // A run that found no map: one error, for the board, in the JUnit file.
-    const auto trouble = [&](int status, const std::string &why, const char *type) {
-        if (status == kTrouble)
-            dio::complain("dio-map", why);
-        return finish(status, {{"board " + std::to_string(o.map.board),
-                                "dio-map.board" + std::to_string(o.map.board),
-                                dio::TestCase::Outcome::error, why, type, ""}});
-    };
-    const auto stopped = [&] {
-        const int signal = static_cast<int>(dio::stop_signal);
-        return trouble(128 + signal,
-                       std::string("stopped by ") + (signal == SIGINT ? "Ctrl+C" : "SIGTERM") +
-                           " before the map was found",
-                       "stopped");
-    };
+    }
 
-    dio::catch_stop_signals();
+    // A test case for the board: what went wrong with the run.
+    [[nodiscard]] dio::TestCase board_case(const std::string &why, const char *type) const
+    {
+        return {"board " + std::to_string(o_.map.board),
+                "dio-map.board" + std::to_string(o_.map.board),
+                dio::TestCase::Outcome::error,
+                why,
+                type,
+                ""};
+    }
+
+    // Ends a run that found no map: the reason, on standard error unless
+    // a signal stopped it, and in the JUnit file.
+    int trouble(int status, const std::string &why, const char *type)
+    {
+        if (status == kTrouble)
+            dio::complain(why);
+        return finish(status, {board_case(why, type)});
+    }
+
+  private:
+    const Options &o_;
+    dio::ResultFile junit_;
+    std::time_t started_ = std::time(nullptr);
+    Clock::time_point began_ = Clock::now();
+};
+
+int run(int argc, char **argv)
+{
+    dio::set_tool_name("dio-map");
+    Options o;
+    const int parsed = parse_options(argc, argv, o);
+    if (parsed >= 0)
+        return parsed;
+    dio::wiring::Map expected;
+    const std::string unreadable =
+        o.expect.empty() ? "" : dio::wiring::read_file(o.expect, expected);
+    Results results(o);
+    const std::string unwritable = unreadable.empty() ? results.open() : unreadable;
+    if (!unwritable.empty()) {
+        dio::complain(unwritable);
+        return kTrouble;
+    }
+
+    dio::catch_ending_signals();
+    const std::string board = "board " + std::to_string(o.map.board);
     if (Kestor_OpenDevice(o.map.board) < 0)
-        return trouble(kTrouble,
-                       "board " + std::to_string(o.map.board) +
-                           " did not open (with the stand-in board library, VORNEL_VERBOSE=1 "
-                           "says why)",
-                       "not-open");
+        return results.trouble(kTrouble,
+                               board + " did not open (with the stand-in board library, "
+                                       "VORNEL_VERBOSE=1 says why)",
+                               "not-open");
     const dio_map::Map r = dio_map::find_map(o.map);
+    // Outputs the library would not write low: say which, whatever else.
+    std::string left_driven;
+    if (r.lowered < 0) {
+        char why[128];
+        std::snprintf(why, sizeof why,
+                      " refused the last write, all outputs low (Kestor_DOAll gave %" PRId32 ")",
+                      r.lowered);
+        left_driven = board + why + ": " +
+                      (r.driven != 0 ? dio::line_list("DO", r.driven) + " may be left high"
+                                     : "the outputs may be left as they were");
+    }
     if (r.outcome == dio_map::Outcome::write_failed) {
         char why[96];
         std::snprintf(why, sizeof why,
-                      "writing %" PRIx32 " to board %" PRId32 " failed (Kestor_DOAll gave %" PRId32
-                      ")",
-                      r.failed_pattern, o.map.board, r.failed_result);
-        return trouble(kTrouble, why, "write-failed");
+                      "writing %" PRIx32 " to %s failed (Kestor_DOAll gave %" PRId32 ")",
+                      r.failed_pattern, board.c_str(), r.failed_result);
+        if (!left_driven.empty())
+            dio::complain(left_driven);
+        return results.trouble(kTrouble, why, "write-failed");
     }
-    if (r.outcome == dio_map::Outcome::stopped || dio::stop_signal != 0)
-        return stopped();
-    const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+    if (r.outcome == dio_map::Outcome::stopped || dio::stop_signal != 0) {
+        if (!left_driven.empty())
+            dio::complain(left_driven);
+        const int signal = static_cast<int>(dio::stop_signal);
+        return results.trouble(128 + signal,
+                               std::string("stopped by ") + dio::signal_name(signal) +
+                                   " before the map was found",
+                               "stopped");
+    }
     std::vector<dio::TestCase> cases;
-    const bool pass = print_map(o, r, expected, seconds, cases);
-    return finish(pass ? 0 : kFail, cases);
+    const bool pass = print_map(o, r, expected, results.seconds(), cases);
+    int status = pass ? 0 : kFail;
+    if (!left_driven.empty()) {
+        dio::complain(left_driven);
+        cases.push_back(results.board_case(left_driven, "write-failed"));
+        status = kTrouble;
+    }
+    const std::string lost = dio::flush_standard_output();
+    if (!lost.empty()) {
+        dio::complain(lost);
+        status = kTrouble;
+    }
+    return results.finish(status, cases);
 }
 
 } // namespace
@@ -300,7 +366,7 @@ int main(int argc, char **argv)
     try {
         return run(argc, argv);
     } catch (const std::exception &e) {
-        dio::complain("dio-map", e.what());
+        dio::complain(e.what());
         return kTrouble;
     }
 }

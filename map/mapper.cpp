@@ -155,7 +155,10 @@ bool Mapper::write(std::uint32_t pattern, Clock::time_point &start)
         m_.outcome = Outcome::write_failed;
         m_.failed_pattern = pattern;
         m_.failed_result = result;
-    } else if (dio::stop_signal != 0) {
+    } else {
+        m_.driven = pattern;
+    }
+    if (ok() && dio::stop_signal != 0) {
         m_.outcome = Outcome::stopped;
     }
     return ok();
@@ -564,9 +567,10 @@ Map find_map(const Settings &s)
     Map m;
     m.finder = Finder(s.outputs);
     Mapper(s, m).run();
-    // Leaves the outputs low; a refusal now has nothing left to stop.
-    Kestor_DOAll(s.board, 0);
+    m.lowered = Kestor_DOAll(s.board, 0);
     ++m.writes;
+    if (m.lowered >= 0)
+        m.driven = 0;
     return m;
 }
 

@@ -42,10 +42,13 @@ struct Map {
     unsigned writes = 0;
     std::uint32_t failed_pattern = 0; // the write the library refused
     std::int32_t failed_result = 0;   // ... and what it returned
+    std::uint32_t driven = 0;         // the last write the library took
+    std::int32_t lowered = 0;         // what the last write, all low, returned
 };
 
-// Finds the map of board @s.board, which must be open, and leaves its
-// outputs low; a signal in dio::stop_signal ends it early.
+// Finds the map of board @s.board, which must be open, and writes its
+// outputs low at the end (Map::lowered says whether the library took it);
+// a signal in dio::stop_signal ends it early.
 Map find_map(const Settings &s);
 
 // The wait after each write for a settle time of @settle_ms.

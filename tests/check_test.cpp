@@ -16,6 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -252,7 +255,9 @@ TEST(Verdict, ExpectsTheOppositeFromAnInvertingJig)
     const auto inverting = [](std::uint32_t out, int) { return ~out ^ (1U << 3); };
     const Tally t = run(4, inverting, ~0U, Expect::inverted);
     EXPECT_EQ(failures(t).size(), 1U);
-    EXPECT_EQ(failures(t)[0].rfind("DI 3: inverted, always equal to DO 3", 0), 0U);
+    EXPECT_EQ(failures(t)[0], "DI 3: follows DO 3, where the opposite was expected (or crossed "
+                              "with DO 2 or DO 4, which carry the opposite level in this "
+                              "pattern)");
     EXPECT_NE(summary(t).find("expected opposite to DO"), std::string::npos);
     EXPECT_EQ(exit_status(run(4, inverting, ~(1U << 3), Expect::inverted)), 0);
 }
@@ -363,8 +368,8 @@ TEST(Program, StopsAtInputThatIsNotAReportKeepingWhatCameBefore)
         {kTwoGood + std::string(5000, '7') + "\n", "line 3: longer than any report line"},
         {kTwoGood + std::string("\x89PNG\r\n\x1a\n\0\0", 10),
          R"(line 3: binary data, not a report line: "\x89PNG")"},
-        {kTwoGood + "\ndo:1,di:1\n", "line 3: not a report line: \"\""},
         {kTwoGood + "do:55555555,di", "line 3 is cut short and left out of the verdict"},
+        {kTwoGood + "do:aaaaaaaa,di:aaaa", "line 3 is cut short and left out of the verdict"},
     };
     for (const auto &c : cases) {
         const Result r = check(c.input);
@@ -374,9 +379,97 @@ TEST(Program, StopsAtInputThatIsNotAReportKeepingWhatCameBefore)
         // The lines before it still count.
         const bool any = c.input != "Open device failed!\n";
         EXPECT_EQ(r.out.rfind(any ? "2 report lines" : "0 report lines", 0), 0U) << r.out;
+        // ... and so does a line cut short, which is not judged.
+        EXPECT_EQ(r.out.find("\n1 line cut short, left out\n") != std::string::npos, cut) << r.out;
     }
-    // A whole line at the very end, without its line feed, counts.
+    // A whole line at the very end, without its line feed, counts; blank
+    // lines are not report lines, and say nothing.
     EXPECT_EQ(check(kTwoGood + "do:55555555,di:55555555").out.rfind("3 report lines", 0), 0U);
+    const Result blank = check("\n" + kTwoGood + "\r\n\n");
+    EXPECT_EQ(blank.status, 0);
+    EXPECT_EQ(blank.out.rfind("2 report lines", 0), 0U);
+    EXPECT_EQ(blank.err, "");
+}
+
+TEST(Program, GivesNoVerdictWhenTheLinesAskedForDoNotCome)
+{
+    harness::TempDir dir;
+    const std::string junit = dir.path() + "/run.xml";
+    const Result ended = check(kTwoGood + kTwoGood + kTwoGood, {"--lines", "60", "--junit", junit});
+    EXPECT_EQ(ended.status, 2);
+    EXPECT_EQ(ended.out, "6 of 60 report lines: the report ended\nNO VERDICT\n");
+    EXPECT_EQ(ended.err, "dio-check: stopped after 6 of 60 report lines (--lines): no verdict\n");
+    EXPECT_NE(harness::read_file(junit).find(
+                  R"(<error message="stopped after 6 of 60 report lines (--lines): no verdict"/>)"),
+              std::string::npos)
+        << harness::read_file(junit);
+    // A signal, too: SIGTERM, or SIGHUP from a closed terminal.
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        harness::Process p({DIO_CHECK, {"--lines", "60"}, {}, Input::OpenPipe, Output::File});
+        p.write_input(kTwoGood + "do:55555555,di:55555555\n");
+        std::this_thread::sleep_for(200ms);
+        ::kill(p.pid(), signal);
+        EXPECT_EQ(p.wait(5s), 2);
+        EXPECT_EQ(p.output(), std::string("3 of 60 report lines: stopped by ") +
+                                  (signal == SIGTERM ? "SIGTERM" : "SIGHUP") + "\nNO VERDICT\n");
+    }
+}
+
+// Where a result file may point: each is written, and what it names stays
+// what it was; the report itself is never one.
+TEST(Program, WritesResultFilesWithoutReplacingWhatIsNotItsOwn)
+{
+    harness::TempDir dir;
+    const std::string log = dir.path() + "/log.prom";
+    harness::write_file(log, kTwoGood);
+    const std::string fifo = dir.path() + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string device = dir.path() + "/null";
+    const bool root = ::mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+    // FIFO: written for the reader waiting at the other end.
+    std::string read_back;
+    std::thread reader([&] { read_back = harness::read_file(fifo); });
+    const Result to_fifo = check(kTwoGood, {"--junit", fifo});
+    reader.join();
+    EXPECT_EQ(to_fifo.status, 0) << to_fifo.err;
+    EXPECT_NE(read_back.find("<testsuite"), std::string::npos);
+    struct stat st {};
+    EXPECT_TRUE(::stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    if (root) {
+        EXPECT_EQ(check(kTwoGood, {"--junit", device, "--vcd", device}).status, 0);
+        EXPECT_TRUE(::stat(device.c_str(), &st) == 0 && S_ISCHR(st.st_mode));
+    } else {
+        std::printf("not root: no device of the test's own to write to\n");
+    }
+    // Standard output, named as a file.
+    const Result to_stdout = check(kTwoGood, {"--junit", "/dev/stdout"});
+    EXPECT_EQ(to_stdout.status, 0);
+    EXPECT_NE(to_stdout.out.find("PASS\n<?xml"), std::string::npos) << to_stdout.out;
+    // The report itself, by any of its names: refused before a byte moves.
+    const std::string same = dir.path() + "/./log.prom";
+    for (const char *option : {"--junit", "--vcd", "--metrics"}) {
+        harness::Process p({DIO_CHECK, {log, option, same}, {}, Input::Closed, Output::File});
+        EXPECT_EQ(p.wait(10s), 2) << option;
+        EXPECT_EQ(p.output(), "") << option;
+        EXPECT_EQ(p.errors(), "dio-check: " + same + ": is the report being read (" + log +
+                                  "); give another name\n");
+        EXPECT_EQ(harness::read_file(log), kTwoGood) << option;
+    }
+    harness::Process piped({"/bin/bash",
+                            {"-c", R"(exec "$0" --junit "$1" <"$1")", DIO_CHECK, log},
+                            {},
+                            Input::Closed,
+                            Output::File});
+    EXPECT_EQ(piped.wait(10s), 2);
+    EXPECT_EQ(harness::read_file(log), kTwoGood);
+    // A summary that cannot be written is no success.
+    harness::Process full({"/bin/bash",
+                           {"-c", R"(exec "$0" "$1" >/dev/full)", DIO_CHECK, log},
+                           {},
+                           Input::Closed,
+                           Output::File});
+    EXPECT_EQ(full.wait(10s), 2);
+    EXPECT_EQ(full.errors(), "dio-check: standard output: No space left on device\n");
 }
 
 TEST(Program, RefusesWrongOptionsAndFilesItCannotUse)

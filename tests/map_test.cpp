@@ -11,10 +11,14 @@
 #include <algorithm>
 #include <bitset>
 #include <csignal>
+#include <cstring>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using harness::Input;
@@ -415,6 +419,68 @@ TEST(Map, PassesAsAMapFileExpects)
     const Result plain = map({"--outputs", "7", "--inputs", "7"}, crossed);
     EXPECT_EQ(plain.status, 1);
     EXPECT_EQ(plain.out.rfind("DI 0: DO 1  # crossed\n", 0), 0U) << plain.out;
+    // As a Windows editor saves it, with a byte order mark, in any case;
+    // and dio-map's own map, remarks and all, reads back as it was.
+    harness::write_file(file, "\xef\xbb\xbf"
+                              "di 0: do 1\r\nDi 1: Do 0\r\n");
+    EXPECT_EQ(map({"--expect", file, "--outputs", "7", "--inputs", "7"}, crossed).status, 0);
+    harness::write_file(file, plain.out);
+    EXPECT_EQ(map({"--expect", file, "--outputs", "7", "--inputs", "7"}, crossed).status, 0);
+}
+
+// The last write, all outputs low, refused: the map stands, the outputs
+// it may have left high are named, and the run is no success.
+TEST(Map, NamesTheOutputsARefusedLastWriteLeavesDriven)
+{
+    // Two outputs: two passes of four writes, the ninth the last.
+    const Result r = map({"--outputs", "3", "--inputs", "3"},
+                         {{"FAKEBOARD_WIRE", ""}, {"FAKEBOARD_FAIL_DO", "9"}});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out.rfind("DI 0: DO 0\nDI 1: DO 1\n", 0), 0U) << r.out;
+    EXPECT_EQ(r.record.back(), "do 1 0 -> -5");
+    const std::string last = r.record[r.record.size() - 2];
+    const std::string left = last == "do 1 1 -> 0"   ? "DO 0"
+                             : last == "do 1 2 -> 0" ? "DO 1"
+                                                     : "DO 0-1";
+    EXPECT_EQ(r.err, "dio-map: board 1 refused the last write, all outputs low (Kestor_DOAll gave "
+                     "-5): " +
+                         left + " may be left high\n");
+}
+
+// Where --junit and standard output may point: written, and what they name
+// stays what it was; never the map file read, and never lost in silence.
+TEST(Map, WritesResultsWithoutReplacingWhatIsNotItsOwn)
+{
+    harness::TempDir dir;
+    const std::string jig = dir.path() + "/jig.map";
+    harness::write_file(jig, "DI 0: DO 0\n");
+    const std::string fifo = dir.path() + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string read_back;
+    std::thread reader([&] { read_back = harness::read_file(fifo); });
+    EXPECT_EQ(
+        map({"--outputs", "3", "--inputs", "3", "--junit", fifo}, {{"FAKEBOARD_WIRE", ""}}).status,
+        0);
+    reader.join();
+    EXPECT_NE(read_back.find("<testsuite name=\"dio-map\""), std::string::npos);
+    struct stat st {};
+    EXPECT_TRUE(::stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+
+    const Result same = map({"--expect", jig, "--junit", dir.path() + "/./jig.map"}, {});
+    EXPECT_EQ(same.status, 2);
+    EXPECT_EQ(same.err, "dio-map: " + dir.path() +
+                            "/./jig.map: is the map file --expect reads; give another name\n");
+    EXPECT_TRUE(same.record.empty()) << "nothing written to the board";
+    EXPECT_EQ(harness::read_file(jig), "DI 0: DO 0\n");
+
+    harness::Process full(
+        {"/bin/bash",
+         {"-c", R"(exec "$0" --outputs 3 --inputs 3 >/dev/full)", DIO_MAP},
+         {{"LD_LIBRARY_PATH", FAKE_BOARD_DIR}, {"FAKEBOARD_WIRE", ""}, {"FAKEBOARD_CYCLES", "100"}},
+         Input::Closed,
+         Output::File});
+    EXPECT_EQ(full.wait(10s), 2);
+    EXPECT_EQ(full.errors(), "dio-map: standard output: No space left on device\n");
 }
 
 TEST(Map, FailsWithOneReasonAndLeavesTheOutputsLow)
@@ -454,6 +520,14 @@ TEST(Map, FailsWithOneReasonAndLeavesTheOutputsLow)
              {{"--expect", file}, {}, "DI 3: DO 1 & DO 1\n", "line 1: DO 1 is named twice"},
              {{"--expect", file}, {}, "DI 3: DO 1 & DO 2 | DO 4\n", "is not part of a reading"},
              {{"--expect", file}, {}, "DI 3: DO 1\nDI 3: DO 2\n", "line 2: DI 3 is named twice"},
+             {{"--expect", file},
+              {},
+              "# jig 4\n\nDI 3: DO 1\nD1 4: DO 4\n",
+              "line 4: 'D1 4: DO 4' is not"},
+             {{"--expect", file},
+              {},
+              std::string("PASS\n\x89PNG\r\n\x1a\n\0", 13),
+              "line 2: '?PNG' is not a line of a map"},
          }) {
         if (!c.map_file.empty())
             harness::write_file(file, c.map_file);
@@ -472,9 +546,12 @@ TEST(Map, FailsWithOneReasonAndLeavesTheOutputsLow)
     }
 }
 
-TEST(Map, EndsOnCtrlCAndSigtermWithTheOutputsLow)
+// Every signal that would end it: the outputs low first, then 128 and its
+// number.
+TEST(Map, EndsOnEverySignalThatWouldEndItWithTheOutputsLow)
 {
-    for (const int signal : {SIGINT, SIGTERM}) {
+    for (const int signal :
+         {SIGHUP, SIGINT, SIGTERM, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE}) {
         harness::TempDir dir;
         const std::string record = dir.path() + "/record";
         harness::Process p({DIO_MAP,
@@ -485,13 +562,13 @@ TEST(Map, EndsOnCtrlCAndSigtermWithTheOutputsLow)
                              {"FAKEBOARD_REAL_WAITS", "1"}},
                             Input::Closed,
                             Output::File});
-        std::this_thread::sleep_for(500ms);
+        std::this_thread::sleep_for(300ms);
         ::kill(p.pid(), signal);
-        EXPECT_EQ(p.wait(5s), 128 + signal);
+        EXPECT_EQ(p.wait(5s), 128 + signal) << strsignal(signal);
         EXPECT_EQ(p.output(), "") << "no map";
         const std::vector<std::string> calls = harness::read_lines(record);
         ASSERT_FALSE(calls.empty());
-        EXPECT_EQ(calls.back(), "do 1 0 -> 0");
+        EXPECT_EQ(calls.back(), "do 1 0 -> 0") << strsignal(signal);
         EXPECT_LT(std::count_if(calls.begin(), calls.end(),
                                 [](const std::string &l) { return l.rfind("do ", 0) == 0; }),
                   10);

@@ -15,6 +15,24 @@ bool is_space(char c)
     return c == ' ' || c == '\t' || c == '\r';
 }
 
+// Whether @s begins with @word, in any case.
+bool begins(std::string_view s, std::string_view word)
+{
+    if (s.size() < word.size())
+        return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        const char c = s[i] >= 'A' && s[i] <= 'Z' ? static_cast<char>(s[i] - 'A' + 'a') : s[i];
+        if (c != word[i])
+            return false;
+    }
+    return true;
+}
+
+bool is(std::string_view s, std::string_view word)
+{
+    return s.size() == word.size() && begins(s, word);
+}
+
 std::string_view trim(std::string_view s)
 {
     while (!s.empty() && is_space(s.front()))
@@ -51,7 +69,7 @@ bool take_line_number(std::string_view &s, unsigned &n, std::string &why, const 
 bool take_output(std::string_view &s, unsigned &n, std::string &why)
 {
     s = trim(s);
-    if (s.substr(0, 2) != "DO") {
+    if (!begins(s, "do")) {
         why = "expected DO <n>";
         return false;
     }
@@ -65,18 +83,18 @@ constexpr const char *kReadings = "DO i, !DO i, low, high, DO a & DO b, DO a | D
 bool parse_reading(std::string_view s, Reading &r, std::string &why)
 {
     s = trim(s);
-    if (s == "low" || s == "high" || s == "intermittent") {
-        r = {s == "low" ? Reads::low : s == "high" ? Reads::high : Reads::intermittent, 0};
+    if (is(s, "low") || is(s, "high") || is(s, "intermittent")) {
+        r = {is(s, "low") ? Reads::low : is(s, "high") ? Reads::high : Reads::intermittent, 0};
         return true;
     }
     const std::string_view depends = "depends on";
-    const bool other = s.substr(0, depends.size()) == depends;
+    const bool other = begins(s, depends);
     const bool inverted = !other && !s.empty() && s.front() == '!';
     if (other)
         s.remove_prefix(depends.size());
     else if (inverted)
         s.remove_prefix(1);
-    if (trim(s).substr(0, 2) != "DO") {
+    if (!begins(trim(s), "do")) {
         why = "'" + std::string(trim(s)) + "' is not a reading (" + kReadings + ")";
         return false;
     }
@@ -168,19 +186,32 @@ std::string parse(std::string_view text, Map &map)
 {
     Map parsed;
     std::size_t number = 0;
+    // A byte order mark, as editors on Windows write one.
+    if (text.substr(0, 3) == "\xef\xbb\xbf")
+        text.remove_prefix(3);
     while (!text.empty()) {
         const std::size_t eol = text.find('\n');
         std::string_view line = text.substr(0, eol);
         text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
         ++number;
         line = trim(line.substr(0, line.find('#')));
-        // Only "DI <n>: ..." lines say anything; PASS, FAIL and the like do not.
-        if (line.substr(0, 2) != "DI" || line.size() < 3 ||
-            !(is_space(line[2]) || (line[2] >= '0' && line[2] <= '9')))
-            continue;
         const auto fail = [&](const std::string &why) {
             return "line " + std::to_string(number) + ": " + why;
         };
+        // Besides DI lines, a map holds remarks and dio-map's verdict.
+        if (line.empty() || is(line, "pass") || is(line, "fail"))
+            continue;
+        if (!begins(line, "di") || line.size() < 3 ||
+            !(is_space(line[2]) || (line[2] >= '0' && line[2] <= '9'))) {
+            std::string shown(line.substr(0, 40));
+            for (char &c : shown)
+                c = static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f
+                        ? '?'
+                        : c;
+            return fail("'" + shown + (line.size() > 40 ? "...'" : "'") +
+                        " is not a line of a map (DI <n>: <reading>, a remark after #, PASS or "
+                        "FAIL)");
+        }
         std::string why;
         std::string_view rest = trim(line.substr(2));
         unsigned di = 0;

@@ -1,7 +1,8 @@
 // What each input line of a board reads, in terms of its outputs: the map
 // that dio-map writes, and reads back (--expect), and that the stand-in's
-// simulated board can be wired by. One line per input, "DI <n>: <reading>";
-// anything after '#' and any other line is left out.
+// simulated board can be wired by. One line per input, "DI <n>: <reading>",
+// its words in any case; anything after '#' is a remark, and PASS and FAIL
+// lines are left out. Any other line is an error.
 #ifndef DIO_WIRING_H
 #define DIO_WIRING_H
 

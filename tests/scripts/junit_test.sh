@@ -20,9 +20,10 @@ dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-# <file> <tests> <failures> <errors> <skipped> <name|outcome|message>...:
+# <file> <tests> <failures> <errors> <skipped> <name|outcome|message[|type]>...:
 # the suite's counts, as written and as its cases add up, and each case
-# that did not pass.
+# that did not pass, with the word for its fault where it has one: the
+# same words in both tools.
 read_back() {
     "$python" - "$@" <<'PY'
 import sys
@@ -33,7 +34,8 @@ written = (suite.tests, suite.failures, suite.errors, suite.skipped)
 got = {}
 for case in suite:
     for result in case.result:
-        got[case.name] = f"{case.name}|{type(result).__name__.lower()}|{result.message}"
+        kind = f"|{result.type}" if result.type else ""
+        got[case.name] = f"{case.name}|{type(result).__name__.lower()}|{result.message}{kind}"
 counted = (len(list(suite)), *(sum(1 for g in got.values() if g.split("|")[1] == kind)
                               for kind in ("failure", "error", "skipped")))
 want = tuple(int(n) for n in (tests, failures, errors, skipped))
@@ -49,8 +51,8 @@ printf '%s\n' do:55555555,di:55555555 do:2aaaaaaa,di:2aaaaa8a do:55555555,di:554
 status=0
 "${run[@]}" "$check" "$dir/log.txt" --junit "$dir/check.xml" >/dev/null || status=$?
 [ "$status" = 1 ] || fail "dio-check: status $status"
-read_back "$dir/check.xml" 32 2 0 1 "DI 5|failure|stuck low" \
-    "DI 20|failure|intermittent, wrong in 1 of 4 lines" \
+read_back "$dir/check.xml" 32 2 0 1 "DI 5|failure|stuck low|stuck-low" \
+    "DI 20|failure|intermittent, wrong in 1 of 4 lines|intermittent" \
     "DI 31|skipped|undecided, DO 31 was 0 in all 4 lines (a verdict needs both levels)"
 
 # A report that is not one: an error, its message with its markup intact.
@@ -60,15 +62,17 @@ status=0
 [ "$status" = 2 ] || fail "dio-check on a bad report: status $status"
 read_back "$dir/bad.xml" 33 0 1 0 "report|error|$(sed 's/^dio-check: //' "$dir/err")"
 
-# dio-map on the scripted board: DO 3 and DO 4 shorted, DI 8 and DI 10 crossed.
+# dio-map on the scripted board: DO 3 and DO 4 shorted, DI 8 and DI 10
+# crossed, DI 5 stuck low.
 status=0
 LD_LIBRARY_PATH=$fake FAKEBOARD_CYCLES=1000 \
-    FAKEBOARD_WIRE=$'DI 3: DO 3 & DO 4\nDI 4: DO 3 & DO 4\nDI 8: DO 10\nDI 10: DO 8' \
+    FAKEBOARD_WIRE=$'DI 3: DO 3 & DO 4\nDI 4: DO 3 & DO 4\nDI 5: low\nDI 8: DO 10\nDI 10: DO 8' \
     "${run[@]}" "$map" --outputs ffff --inputs ffff --junit "$dir/map.xml" >/dev/null || status=$?
 [ "$status" = 1 ] || fail "dio-map: status $status"
-read_back "$dir/map.xml" 16 4 0 0 "DI 3|failure|reads DO 3 & DO 4, expected DO 3" \
-    "DI 4|failure|reads DO 3 & DO 4, expected DO 4" "DI 8|failure|reads DO 10, expected DO 8" \
-    "DI 10|failure|reads DO 8, expected DO 10"
+read_back "$dir/map.xml" 16 5 0 0 "DI 3|failure|reads DO 3 & DO 4, expected DO 3|shorted" \
+    "DI 4|failure|reads DO 3 & DO 4, expected DO 4|shorted" \
+    "DI 5|failure|reads low, expected DO 5|stuck-low" \
+    "DI 8|failure|reads DO 10, expected DO 8|crossed" "DI 10|failure|reads DO 8, expected DO 10|crossed"
 
 # Neither passes in silence where the file cannot be written.
 for tool in "$check $dir/log.txt" "$map"; do
