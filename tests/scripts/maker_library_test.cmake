@@ -10,8 +10,10 @@
 include("${CMAKE_CURRENT_LIST_DIR}/run.cmake")
 file(REMOVE_RECURSE "${WORK_DIR}")
 set(source "${WORK_DIR}/source")
+# The folder's own name may hold anything a regular expression reads.
+string(REGEX REPLACE "([][+.*?()^$|\\])" "\\\\\\1" source_pattern "${SOURCE_DIR}")
 file(COPY "${SOURCE_DIR}/" DESTINATION "${source}"
-     REGEX "^${SOURCE_DIR}/(build|\\.git)(/|$)" EXCLUDE)
+     REGEX "^${source_pattern}/(build|\\.git)(/|$)" EXCLUDE)
 
 # The commands of the section's first sh block, with its folder for the maker's.
 file(READ "${SOURCE_DIR}/README.md" readme)
@@ -77,8 +79,10 @@ foreach(program IN LISTS programs)
     if(NOT at EQUAL 0)
         message(FATAL_ERROR "${program} printed ${RUN_OUTPUT}, not ${first_line}")
     endif()
-    # dio-map beside it, on the same library, sees every input inverted.
-    string(REPLACE "dio-exerciser" "dio-map" map "${program}")
+    # dio-map beside it, on the same library, sees every input inverted;
+    # the folders' names may hold "dio-exerciser" too.
+    get_filename_component(folder "${program}" DIRECTORY)
+    set(map "${folder}/dio-map${EXE_SUFFIX}")
     dio_expect_map("${map}" 1 "DI 0: !DO 0  # inverted\nDI 1: !DO 1  # inverted\n"
                    --outputs 3 --inputs 3)
 endforeach()
