@@ -33,6 +33,19 @@ unsigned machine_of(const std::string &path)
     return header[18] | header[19] << 8U; // e_machine, little-endian
 }
 
+// The loader splits LD_PRELOAD at spaces: a library in a folder whose name
+// has one is preloaded through a link in a folder of our own that has none.
+std::string preloadable(const std::string &path)
+{
+    if (path.find(' ') == std::string::npos)
+        return path;
+    static const TempDir folder;
+    const std::string link = folder.path() + path.substr(path.rfind('/'));
+    if (symlink(path.c_str(), link.c_str()) != 0 && errno != EEXIST)
+        return path;
+    return link;
+}
+
 std::vector<std::string> child_environment(const Env &overrides)
 {
     std::vector<std::string> env;
@@ -49,7 +62,9 @@ std::vector<std::string> child_environment(const Env &overrides)
         // Under an emulator, only the emulated program may preload: the
         // emulator itself and the host's shell are of another machine.
         if (kv.first == "LD_PRELOAD" && *DIO_EMULATOR != '\0')
-            env.push_back("QEMU_SET_ENV=LD_PRELOAD=" + kv.second);
+            env.push_back("QEMU_SET_ENV=LD_PRELOAD=" + preloadable(kv.second));
+        else if (kv.first == "LD_PRELOAD")
+            env.push_back("LD_PRELOAD=" + preloadable(kv.second));
         else
             env.push_back(kv.first + "=" + kv.second);
     }

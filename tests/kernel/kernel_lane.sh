@@ -93,7 +93,7 @@ cp "$board_lib" "$stage/opt/dio/lib/dio-exerciser/"
 cp /usr/sbin/comedi_config "$stage/usr/sbin/"
 for binary in "$(command -v busybox)" "$exerciser" "$mapper" "$probe" "$board_lib" \
     /usr/sbin/comedi_config; do
-    ldd "$binary" 2>/dev/null | grep -o '/[^ ]*' | grep -v libVornel || true
+    ldd "$binary" 2>/dev/null | grep -v libVornel | grep -o '/[^ ]*' || true
 done | sort -u | while read -r lib; do
     mkdir -p "$stage$(dirname "$lib")"
     cp -L "$lib" "$stage$lib"

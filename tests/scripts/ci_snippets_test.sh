@@ -18,6 +18,9 @@ python=/usr/bin/python3
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
+# The loader splits LD_PRELOAD at spaces: the library through a link here.
+ln -s "$fast_wait" "$dir/${fast_wait##*/}"
+fast_wait=$dir/${fast_wait##*/}
 
 # The script lines of the document's first yaml block, as GitLab takes them.
 "$python" - "$doc" >"$dir/gitlab.sh" <<'PY'

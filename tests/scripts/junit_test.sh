@@ -75,12 +75,14 @@ read_back "$dir/map.xml" 16 5 0 0 "DI 3|failure|reads DO 3 & DO 4, expected DO 3
     "DI 8|failure|reads DO 10, expected DO 8|crossed" "DI 10|failure|reads DO 8, expected DO 10|crossed"
 
 # Neither passes in silence where the file cannot be written.
-for tool in "$check $dir/log.txt" "$map"; do
+for tool in check map; do
+    command=("$map")
+    [ "$tool" = map ] || command=("$check" "$dir/log.txt")
     status=0
-    LD_LIBRARY_PATH=$fake "${run[@]}" $tool --junit "$dir/none/x.xml" >/dev/null 2>"$dir/err" ||
-        status=$?
+    LD_LIBRARY_PATH=$fake "${run[@]}" "${command[@]}" --junit "$dir/none/x.xml" >/dev/null \
+        2>"$dir/err" || status=$?
     [ "$status" = 2 ] && grep -q "none/x.xml: No such file or directory" "$dir/err" ||
-        fail "$tool with an unwritable file: status $status, $(cat "$dir/err")"
+        fail "dio-$tool with an unwritable file: status $status, $(cat "$dir/err")"
 done
 leftover=$(ls "$dir" | grep -v -x -e log.txt -e bad.txt -e err -e check.xml -e bad.xml -e map.xml || true)
 [ -z "$leftover" ] || fail "left behind: $leftover"

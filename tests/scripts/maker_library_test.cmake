@@ -24,8 +24,9 @@ string(REGEX REPLACE "\n$" "" block "${CMAKE_MATCH_1}")
 string(REPLACE "\n" ";" lines "${block}")
 foreach(line IN LISTS lines)
     string(REGEX REPLACE " *#.*" "" line "${line}")
-    string(REPLACE "/opt/maker/lib" "${MAKER_DIR}" line "${line}")
+    # Split first: the folder put in for the maker's may hold spaces.
     separate_arguments(command UNIX_COMMAND "${line}")
+    list(TRANSFORM command REPLACE "/opt/maker/lib" "${MAKER_DIR}")
     if(line MATCHES "--preset maker -D")
         # For the machine and the sanitizers the library was built for.
         if(TOOLCHAIN)

@@ -11,8 +11,6 @@ program=$1 peer=$2 fast_wait=$3
 # A cross build's programs run through its emulator, which passes the
 # preload on to them alone.
 run=("${@:4}")
-preload=LD_PRELOAD="$fast_wait"
-[ -z "${4:-}" ] || preload=QEMU_SET_ENV="LD_PRELOAD=$fast_wait"
 
 skip() { echo "skipped: $*"; exit 77; }
 [ "$(id -u)" = 0 ] || skip "needs root"
@@ -28,6 +26,11 @@ fi
 module_ns=dio-module-$$ program_ns=dio-program-$$
 work=$(mktemp -d)
 pids=()
+# The loader splits LD_PRELOAD at spaces: the library through a link here.
+ln -s "$fast_wait" "$work/${fast_wait##*/}"
+fast_wait=$work/${fast_wait##*/}
+preload=LD_PRELOAD="$fast_wait"
+[ -z "${4:-}" ] || preload=QEMU_SET_ENV="LD_PRELOAD=$fast_wait"
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
