@@ -78,6 +78,11 @@ struct Merged {
 struct Watched {
     std::uint32_t arrived = 0; // lines it waited for that reached their new level
     std::uint32_t late = 0;    // ... only after max_settle_ms
+    Clock::time_point start;   // when the write began
+    // When each line was first seen to change, in ms from the start
+    // (negative: not at all), and how long after the read before.
+    std::array<double, kLines> first{};
+    std::array<double, kLines> spread{};
 };
 
 class Mapper {
@@ -132,12 +137,13 @@ class Mapper {
     std::uint32_t stuck_low_ = 0;  // ... that stayed low then
 
     // Timing: the longest an input took after its write, bounce included;
-    // the shortest time between two changes seen in two different scans,
-    // negative before two were seen; and when the last change was seen,
+    // the scan period, at most: until the fall step has timed it, the
+    // shortest time between two changes seen in two different scans
+    // (negative before two were seen); and when the last change was seen,
     // and how long after the read before it.
     double took_ = 0;
     double scan_ = -1;
-    bool timed_scan_ = false; // scan_ has a change seen right after a scan
+    bool timed_scan_ = false;
     Clock::time_point last_change_;
     double last_gap_ = -1;
     Clock::time_point last_read_;
@@ -182,10 +188,13 @@ bool Mapper::read(std::uint32_t &word)
 // board that samples its inputs shows a change only at a scan, one scan
 // period after the one before, so no two changes seen in two different
 // scans are closer than a period: counting the time each was seen in,
-// and the read before it, which may have sampled before it was sent.
+// and the read before it, which may have sampled before it was sent. That
+// holds where every input is sampled at once; a board that samples one
+// input after another does not keep to it, and the fall step times the
+// period line by line.
 void Mapper::saw_change(Clock::time_point at, double gap)
 {
-    if (last_gap_ >= 0) {
+    if (last_gap_ >= 0 && !timed_scan_) {
         const double apart = ms(at - last_change_) + 2 * last_gap_;
         scan_ = scan_ < 0 ? apart : std::min(scan_, apart);
     }
@@ -223,12 +232,14 @@ double Mapper::wait() const
 bool Mapper::watch(Clock::time_point start, const Watch &how, Taken &t, Watched &w)
 {
     const double max = s_.max_settle_ms;
-    std::array<double, kLines> first{};
+    std::array<double, kLines> &first = w.first;
     std::array<double, kLines> last{};
     first.fill(-1);
     last.fill(-1);
+    w.start = start;
     std::uint32_t word = how.before;
     double now = 0;
+    double read_at = 0;
     const auto quiet = [&](unsigned j) {
         return last[j] < 0 || now - last[j] >= std::max(kQuiet, (last[j] - first[j]) / 2);
     };
@@ -236,14 +247,17 @@ bool Mapper::watch(Clock::time_point start, const Watch &how, Taken &t, Watched 
         std::uint32_t next = 0;
         if (!read(next))
             return false;
-        now = ms(Clock::now() - start);
+        const double before = read_at;
+        read_at = now = ms(Clock::now() - start);
         const std::uint32_t changed = (next ^ word) & steady_;
         for (unsigned j = 0; j < kLines; ++j) {
             if (!has(changed, j))
                 continue;
             last[j] = now;
-            if (first[j] < 0)
+            if (first[j] < 0) {
                 first[j] = now;
+                w.spread[j] = now - before;
+            }
         }
         word = next;
         const std::uint32_t must = how.must & steady_;
@@ -372,19 +386,32 @@ bool Mapper::fall_step(Taken &high)
     const Taken &first_up = passes_[0][1];
     const std::uint32_t up = first_up.word; // what all high read
     const std::uint32_t rising = (last_word_ ^ up) & rose_ & first_up.sure & steady_;
-    Watched w;
-    if (!(rising != 0 ? take(f.driven(), high, Watch{last_word_, rising, true}, w)
+    Watched rose;
+    if (!(rising != 0 ? take(f.driven(), high, Watch{last_word_, rising, true}, rose)
                       : take(f.driven(), high)))
         return false;
-    timed_scan_ = rising != 0;
     // A line that stayed low on the first step up may have been an
     // inversion of an output left high, still rising when that step took
     // it back: where any input was high before the first write, it is
     // waited for too.
     Taken &low = extra_[1];
     const std::uint32_t must = steady_ & ~((left_ & steady_) != 0 ? 0 : stuck_low_);
+    Watched w;
     if (!take(0, low, Watch{up, must}, w))
         return false;
+    // The scan period: a line seen to rise on the step up and to fall on
+    // the step down was sampled twice, one period apart at least; the line
+    // that rose last, at the scan just before the step down, one period
+    // apart at most. Each line may have a scan of its own phase; all have
+    // one period.
+    for (unsigned j = 0; j < kLines && measuring_ && rising != 0; ++j) {
+        if (!has(rising & w.arrived, j) || rose.first[j] < 0 || w.first[j] < 0)
+            continue;
+        const double apart =
+            ms(w.start - rose.start) + w.first[j] - rose.first[j] + rose.spread[j] + w.spread[j];
+        scan_ = timed_scan_ ? std::min(scan_, apart) : apart;
+        timed_scan_ = true;
+    }
     // A line that went up and never came down is slower than max_settle.
     m_.late |= must & rose_ & up & low.word;
     steady_ &= ~m_.late;

@@ -61,6 +61,7 @@ struct Line {
     unsigned rise = 0;
     unsigned fall = 0;
     unsigned bounce = 0;
+    unsigned slot = 0; // when in each scan it is sampled
 };
 
 // A board of @lines (a mask of outputs and inputs alike): how each input
@@ -80,9 +81,9 @@ struct Board {
         std::string t = head;
         for (unsigned j = 0; j < 32; ++j) {
             const Line &i = in[j];
-            char timing[64];
-            std::snprintf(timing, sizeof timing, "  # rise %u fall %u bounce %u", i.rise, i.fall,
-                          i.bounce);
+            char timing[80];
+            std::snprintf(timing, sizeof timing, "  # rise %u fall %u bounce %u slot %u", i.rise,
+                          i.fall, i.bounce, i.slot);
             t += "DI " + std::to_string(j) + ": " +
                  (i.logic.empty() ? dio::wiring::text(i.reading) : i.logic) + timing + "\n";
         }
@@ -200,6 +201,11 @@ void time_inputs(std::mt19937 &random, unsigned kind, unsigned max_us, Board &b)
     if (kind == 2 || (any && random() % 2 == 0)) {
         b.scan = 5000 + upto(95000);
         b.phase = upto(b.scan);
+        // Now and then the lines are sampled one after another, as by a
+        // loop that copies them.
+        const bool one_by_one = random() % 3 == 0;
+        for (unsigned j = 0; j < 32 && one_by_one; ++j)
+            b.in[j].slot = j * (b.scan / 40);
     }
     if (kind == 3 || (any && random() % 2 == 0)) {
         // Slow, and yet within max_us however late the scan takes it.

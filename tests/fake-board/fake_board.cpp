@@ -31,11 +31,13 @@
 //                       DI <n>: DO a and either DO b, DO c
 //                       DI <n>: nor DO a, DO b
 //                     A line's remark may time it, in microseconds:
-//                       # rise <us> fall <us> bounce <us>
+//                       # rise <us> fall <us> bounce <us> [slot <us>]
 //                     an input rising <rise> after the write that raises
 //                     it, falling <fall> after one that lowers it (a write
 //                     that takes it back first cancels the change), and
-//                     reading at random for <bounce> after it changes. And
+//                     reading at random for <bounce> after it changes,
+//                     and sampled <slot> into each scan (one line after
+//                     another, as a loop that copies them does). And
 //                     two remark lines set the board:
 //                       # scan <us> phase <us>   inputs sampled once a scan
 //                       # start <hex>            the outputs as last left
@@ -161,6 +163,9 @@ struct Line {
     bool target = false;    // what the outputs drive it to
     long long due = -1;     // when level becomes target; -1: not changing
     long long settled = -1; // when the last change ends bouncing
+    long long slot_ns = 0;  // when in each scan it is sampled
+    long long sampled_at = -1;
+    bool sampled = false;
 };
 
 struct Board {
@@ -168,8 +173,6 @@ struct Board {
     Line lines[32];
     long long scan_ns = 0;
     long long phase_ns = 0;
-    long long sampled_at = -1; // the last scan taken
-    std::uint32_t sampled = 0;
     unsigned long long noise = 0x9e3779b97f4a7c15ULL;
 };
 
@@ -274,6 +277,7 @@ Board &board()
             l.rise_ns = remark_us(line, "rise ") * 1000;
             l.fall_ns = remark_us(line, "fall ") * 1000;
             l.bounce_ns = remark_us(line, "bounce ") * 1000;
+            l.slot_ns = remark_us(line, "slot ") * 1000;
             const std::size_t colon = line.find(':');
             const std::string reading = line.substr(colon + 2, line.find('#') == std::string::npos
                                                                    ? std::string::npos
@@ -297,38 +301,43 @@ Board &board()
     return b;
 }
 
-// What the inputs read at @t, bounce and flaky lines included.
-std::uint32_t levels_at(long long t)
+// What @l reads at @t, bounce and flakiness included.
+bool level_at(Board &b, Line &l, long long t)
+{
+    if (l.due >= 0 && t >= l.due) {
+        l.level = l.target;
+        l.settled = l.due + l.bounce_ns;
+        l.due = -1;
+    }
+    bool level = t < l.settled ? random_bit(b) : l.level;
+    if (l.reading.reads == dio::wiring::Reads::intermittent && random_bit(b) && random_bit(b))
+        level = !level;
+    return level;
+}
+
+// What the inputs read now: each line as it was at its last sample, where
+// the board samples once a scan (each line in its slot of the scan).
+std::uint32_t wired_inputs()
 {
     Board &b = board();
     std::uint32_t word = 0;
     for (unsigned j = 0; j < 32; ++j) {
         Line &l = b.lines[j];
-        if (l.due >= 0 && t >= l.due) {
-            l.level = l.target;
-            l.settled = l.due + l.bounce_ns;
-            l.due = -1;
+        bool level = false;
+        if (b.scan_ns <= 0) {
+            level = level_at(b, l, virtual_ns);
+        } else {
+            const long long since = virtual_ns - b.phase_ns - l.slot_ns;
+            const long long sample = virtual_ns - (since % b.scan_ns + b.scan_ns) % b.scan_ns;
+            if (sample != l.sampled_at) {
+                l.sampled = level_at(b, l, sample);
+                l.sampled_at = sample;
+            }
+            level = l.sampled;
         }
-        bool level = t < l.settled ? random_bit(b) : l.level;
-        if (l.reading.reads == dio::wiring::Reads::intermittent && random_bit(b) && random_bit(b))
-            level = !level;
         word |= static_cast<std::uint32_t>(level) << j;
     }
     return word;
-}
-
-std::uint32_t wired_inputs()
-{
-    Board &b = board();
-    if (b.scan_ns <= 0)
-        return levels_at(virtual_ns);
-    const long long last_scan =
-        virtual_ns - ((virtual_ns - b.phase_ns) % b.scan_ns + b.scan_ns) % b.scan_ns;
-    if (last_scan != b.sampled_at) {
-        b.sampled = levels_at(last_scan);
-        b.sampled_at = last_scan;
-    }
-    return b.sampled;
 }
 
 // The outputs become @pattern now: each input heads for its new level.
