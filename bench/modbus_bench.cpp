@@ -5,7 +5,9 @@
 
 #include "modbus_bench.h"
 #include "board.h"
+
 #include "count_allocations.h"
+#include <cstdint>
 
 #include <algorithm>
 #include <chrono>

@@ -2,7 +2,9 @@
 
 #include "bits.h"
 #include "board.h"
+
 #include "stop.h"
+#include <cstdint>
 
 #include <algorithm>
 #include <chrono>

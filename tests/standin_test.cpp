@@ -1,7 +1,9 @@
 // The stand-in board library on its own, and the real program on it.
 
 #include "board.h"
+
 #include "harness.h"
+#include <cstdint>
 
 #include <gtest/gtest.h>
 

@@ -47,7 +47,9 @@
 //                     signal can arrive during one
 
 #include "board.h"
+
 #include "wiring.h"
+#include <cstdint>
 
 #include <cerrno>
 #include <cinttypes>

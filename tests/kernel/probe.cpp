@@ -10,6 +10,8 @@
 
 #include "board.h"
 
+#include <cstdint>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

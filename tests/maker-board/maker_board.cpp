@@ -4,6 +4,8 @@
 
 #include "board.h"
 
+#include <cstdint>
+
 namespace {
 std::uint32_t outputs = 0;
 }

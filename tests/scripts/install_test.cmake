@@ -1,9 +1,10 @@
 # Installs the build (cmake --install, then the cpack package: Debian
 # package on Linux, zip on Windows) into scratch folders and runs each
 # installed program there, with nothing in the environment to help it. On
-# Linux no installed binary may search a relative folder for libraries.
+# Linux no installed binary may search a relative folder for libraries, and
+# a C program builds against the installed board library.
 #
-#   -DBUILD_DIR=... -DCONFIG=... -DPACKAGE=DEB|ZIP -DEXE_SUFFIX=...
+#   -DBUILD_DIR=... -DCONFIG=... -DPACKAGE=DEB|ZIP -DLIBDIR=... -DEXE_SUFFIX=...
 #   plus those of run.cmake
 
 include("${CMAKE_CURRENT_LIST_DIR}/run.cmake")
@@ -40,6 +41,57 @@ if(NOT EXE_SUFFIX)
     dio_expect_safe_run_paths("${WORK_DIR}/prefix")
 endif()
 expect_companions("${WORK_DIR}/prefix/bin")
+# A program of one's own against the installed library, built both ways
+# the install offers, with nothing but the prefix to go on; it drives DO 7
+# of the simulated board and reads it back.
+function(expect_builds_against prefix)
+    set(dir "${WORK_DIR}/own")
+    file(REMOVE_RECURSE "${dir}")
+    file(WRITE "${dir}/hold.c" [=[
+#include <stdio.h>
+#include <vornel/board.h>
+
+int main(void)
+{
+    if (Kestor_OpenDevice(1) < 0 || Kestor_DOAll(1, 0x80) < 0)
+        return 1;
+    printf("di:%x\n", (unsigned)Kestor_DIAll(1));
+    return Kestor_DOAll(1, 0) < 0;
+}
+]=])
+    file(WRITE "${dir}/CMakeLists.txt" [=[
+cmake_minimum_required(VERSION 3.25)
+project(hold C)
+find_package(Vornel REQUIRED)
+add_executable(hold hold.c)
+target_link_libraries(hold PRIVATE Vornel::Vornel)
+]=])
+    execute_process(COMMAND pkg-config --cflags --libs vornel
+                    RESULT_VARIABLE status OUTPUT_VARIABLE flags ERROR_VARIABLE flags
+                    OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "pkg-config --cflags --libs vornel: ${flags}")
+    endif()
+    separate_arguments(flags UNIX_COMMAND "${flags}")
+    execute_process(COMMAND cc -o "${dir}/hold-pc" "${dir}/hold.c" ${flags}
+                    COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND ${CMAKE_COMMAND} -S "${dir}" -B "${dir}/build"
+                            "-DCMAKE_PREFIX_PATH=${prefix}" OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND ${CMAKE_COMMAND} --build "${dir}/build" OUTPUT_QUIET
+                    COMMAND_ERROR_IS_FATAL ANY)
+    foreach(program "${dir}/hold-pc" "${dir}/build/hold")
+        execute_process(COMMAND "${program}" RESULT_VARIABLE status OUTPUT_VARIABLE out
+                        ERROR_VARIABLE out TIMEOUT 20)
+        if(NOT status EQUAL 0 OR NOT out STREQUAL "di:80\n")
+            message(FATAL_ERROR "${program}: status ${status}, output '${out}'")
+        endif()
+    endforeach()
+endfunction()
+if(NOT EXE_SUFFIX AND NOT EMULATOR)
+    set(ENV{PKG_CONFIG_PATH} "${WORK_DIR}/prefix/${LIBDIR}/pkgconfig")
+    expect_builds_against("${WORK_DIR}/prefix")
+endif()
+
 # What only the Debian package needs stays out of a user's prefix.
 if(EXISTS "${WORK_DIR}/prefix/share/lintian")
     message(FATAL_ERROR "cmake --install put share/lintian under the prefix")
