@@ -3,7 +3,7 @@
 //
 // Board 1 is a simulated board with a loopback plug, lines of GPIO chips, a
 // Modbus remote I/O module or a comedi card, as the environment says (see
-// README.md, "The stand-in board library"). Every other board number fails
+// doc/boards.md, "The stand-in board library"). Every other board number fails
 // to open. This file only reads the settings and picks the kind of board;
 // each kind lives in a file of its own behind io_board.h.
 

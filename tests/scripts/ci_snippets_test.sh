@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The GitLab job and the Jenkins stage that the documentation shows, run as
+# The GitLab job and the Jenkins stage that the manual shows, run as
 # those runners run them: the job's YAML parsed and its script lines run as
 # one bash script under set -eo pipefail; the stage's script run by the
 # interpreter its first line names. On the simulated board with a plug that

@@ -1,5 +1,5 @@
-# Builds the programs against another board library with the README's own
-# commands (section "Building against the maker's library"), run in a copy
+# Builds the programs against another board library with the manual's own
+# commands (doc/boards.md, "Building against the maker's library"), run in a copy
 # of the sources, as a user with the maker's library does, and checks that
 # the stand-in is then neither built nor installed and that the programs
 # run on the other one.
@@ -16,8 +16,8 @@ file(COPY "${SOURCE_DIR}/" DESTINATION "${source}"
      REGEX "^${source_pattern}/(build|\\.git)(/|$)" EXCLUDE)
 
 # The commands of the section's first sh block, with its folder for the maker's.
-file(READ "${SOURCE_DIR}/README.md" readme)
-string(FIND "${readme}" "### Building against the maker's library" at)
+file(READ "${SOURCE_DIR}/doc/boards.md" readme)
+string(FIND "${readme}" "## Building against the maker's library" at)
 string(SUBSTRING "${readme}" ${at} -1 readme)
 string(REGEX MATCH "```sh\n([^`]*)```" block "${readme}")
 string(REGEX REPLACE "\n$" "" block "${CMAKE_MATCH_1}")
@@ -42,7 +42,7 @@ foreach(line IN LISTS lines)
 endforeach()
 set(build "${source}/build/maker")
 if(NOT EXISTS "${build}/CMakeCache.txt")
-    message(FATAL_ERROR "the README's commands did not build in build/maker:\n${block}")
+    message(FATAL_ERROR "the manual's commands did not build in build/maker:\n${block}")
 endif()
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${build}" --prefix "${WORK_DIR}/prefix"
                 OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
