@@ -1,5 +1,8 @@
 #include "bit_map.h"
 
+#include "settings.h"
+#include "text.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -8,13 +11,7 @@ namespace {
 
 std::string trim(const std::string &s)
 {
-    std::size_t b = 0;
-    std::size_t e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b])) != 0)
-        ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])) != 0)
-        --e;
-    return s.substr(b, e - b);
+    return std::string(dio::trim(s));
 }
 
 } // namespace
@@ -106,6 +103,45 @@ std::string parse_bit_map(const std::string &text, BitMap &map, const char *exam
     }
     map = parsed;
     return {};
+}
+
+Where where_of(const std::string &setting)
+{
+    const std::size_t colon = setting.find(':');
+    if (colon == std::string::npos)
+        return Where::chip;
+    const std::string where = trim(setting.substr(0, colon));
+    if (where == "coils" || where == "inputs")
+        return Where::table;
+    const bool number =
+        !where.empty() && where.find_first_not_of("0123456789") == std::string::npos;
+    return number ? Where::subdevice : Where::chip;
+}
+
+std::string parse_outputs_and_inputs(const Settings &settings, BitMap (&maps)[2],
+                                     const char *example, bool names, MapCheck check)
+{
+    const char *setting[2] = {kDo, kDi};
+    for (int i = 0; i < 2; ++i) {
+        const std::string text = settings(setting[i]);
+        if (text.empty())
+            continue;
+        std::string reason = parse_bit_map(text, maps[i], example, names);
+        if (reason.empty() && check != nullptr)
+            reason = check(text, maps[i]);
+        if (!reason.empty())
+            return std::string(setting[i]) + ": " + reason;
+    }
+    return {};
+}
+
+std::vector<std::pair<std::uint32_t, unsigned>> by_number(const BitMap &map)
+{
+    std::vector<std::pair<std::uint32_t, unsigned>> sorted;
+    for (std::size_t i = 0; i < map.numbers.size(); ++i)
+        sorted.emplace_back(map.numbers[i], static_cast<unsigned>(i));
+    std::sort(sorted.begin(), sorted.end());
+    return sorted;
 }
 
 } // namespace vornel

@@ -4,8 +4,11 @@
 #ifndef VORNEL_BIT_MAP_H
 #define VORNEL_BIT_MAP_H
 
+#include "io_board.h"
+
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vornel {
@@ -32,6 +35,23 @@ bool parse_decimal(const std::string &text, std::uint32_t low, std::uint32_t hig
 // follow; @map is then left as it was.
 std::string parse_bit_map(const std::string &text, BitMap &map,
                           const char *example = "gpiochip0:0-15,20", bool names = false);
+
+// What a setting's "<where>:" names, by its form alone: a Modbus table
+// ("coils", "inputs"), a comedi subdevice (a number), or anything else: a
+// GPIO chip (a list of line names has no "<where>:" at all).
+enum class Where { chip, table, subdevice };
+Where where_of(const std::string &setting);
+
+// Reads VORNEL_BOARD1_DO into @maps[0] and VORNEL_BOARD1_DI into @maps[1]
+// with parse_bit_map(), and has @check look further at each that parsed.
+// Returns "", or what is wrong after the setting's name; a setting not
+// given leaves its map empty.
+using MapCheck = std::string (*)(const std::string &text, const BitMap &map);
+std::string parse_outputs_and_inputs(const Settings &settings, BitMap (&maps)[2],
+                                     const char *example, bool names, MapCheck check = nullptr);
+
+// The numbers of @map, lowest first, each with the bit it carries.
+std::vector<std::pair<std::uint32_t, unsigned>> by_number(const BitMap &map);
 
 } // namespace vornel
 

@@ -58,19 +58,17 @@ std::string ComediBoard::open(const Settings &settings)
         return "VORNEL_BOARD1_COMEDI='" + path + "': give the device file, as in /dev/comedi0";
 
     BitMap maps[2];
-    const char *names[2] = {kDo, kDi};
-    for (int i = 0; i < 2; ++i) {
-        const std::string text = settings(names[i]);
-        if (text.empty())
-            continue;
-        std::string reason = parse_bit_map(text, maps[i], "0:0-31");
-        std::uint32_t subdevice = 0;
-        if (reason.empty() && !parse_decimal(maps[i].where, 0, 255, subdevice))
-            reason = "'" + text + "': '" + maps[i].where +
-                     "' is not a subdevice number, as in 0:0-31 (comedi_board_info lists them)";
-        if (!reason.empty())
-            return std::string(names[i]) + ": " + reason;
-    }
+    std::string malformed = parse_outputs_and_inputs(
+        settings, maps, "0:0-31", false, [](const std::string &text, const BitMap &map) {
+            std::uint32_t subdevice = 0;
+            return where_of(text) == Where::subdevice && parse_decimal(map.where, 0, 255, subdevice)
+                       ? std::string()
+                       : "'" + text + "': '" + map.where +
+                             "' is not a subdevice number, as in 0:0-31 (comedi_board_info lists "
+                             "them)";
+        });
+    if (!malformed.empty())
+        return malformed;
 
     path_ = path;
     if (!io_.open(path.c_str())) {
@@ -120,6 +118,7 @@ std::string ComediBoard::open(const Settings &settings)
             reason = path + " has no digital input, output or I/O subdevice "
                             "(comedi_board_info lists what it has)";
     }
+    const char *names[2] = {kDo, kDi};
     for (int i = 0; i < 2 && reason.empty(); ++i)
         reason = check(maps[i], names[i], i == 0);
     if (reason.empty()) {
@@ -215,11 +214,7 @@ void ComediBoard::add_windows(const BitMap &map, std::vector<Window> &windows) c
         return;
     const unsigned s = subdevice_of(map);
     const bool narrow = io_.get_n_channels(s) <= static_cast<int>(kMaxBits);
-    std::vector<std::pair<std::uint32_t, unsigned>> sorted; // channel, bit
-    for (std::size_t i = 0; i < map.numbers.size(); ++i)
-        sorted.emplace_back(map.numbers[i], static_cast<unsigned>(i));
-    std::sort(sorted.begin(), sorted.end());
-    for (const auto &[channel, bit] : sorted) {
+    for (const auto &[channel, bit] : by_number(map)) {
         if (windows.empty() || channel >= windows.back().base + kMaxBits) {
             windows.emplace_back();
             windows.back().subdevice = s;

@@ -31,14 +31,9 @@ std::string GpioBoard::open(const Settings &settings)
 {
     release();
     BitMap maps[2];
-    const char *names[2] = {kDo, kDi};
-    for (int i = 0; i < 2; ++i) {
-        const std::string text = settings(names[i]);
-        const std::string reason =
-            text.empty() ? "" : parse_bit_map(text, maps[i], "gpiochip0:0-15,20", true);
-        if (!reason.empty())
-            return std::string(names[i]) + ": " + reason;
-    }
+    std::string reason = parse_outputs_and_inputs(settings, maps, "gpiochip0:0-15,20", true);
+    if (!reason.empty())
+        return reason;
     if (maps[0].numbers.empty() && maps[1].numbers.empty())
         return "VORNEL_BOARD1=gpio: name the lines in VORNEL_BOARD1_DO and VORNEL_BOARD1_DI";
     // Other tools show who holds the lines: the program, by its name.

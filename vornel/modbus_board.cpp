@@ -105,7 +105,7 @@ std::string parse_table(const char *name, const std::string &text, bool coils_on
     if (!reason.empty())
         return std::string(name) + ": " + reason;
     coils = map.where == "coils";
-    if (!coils && (coils_only || map.where != "inputs"))
+    if (where_of(text) != Where::table || (coils_only && !coils))
         return std::string(name) + "='" + text + "': expected " + usage;
     return {};
 }
@@ -185,12 +185,8 @@ std::string ModbusBoard::open(const Settings &settings)
 // The mapped addresses in runs of adjacent ones, each with its bits.
 std::vector<ModbusBoard::Run> ModbusBoard::runs_of(const BitMap &map)
 {
-    std::vector<std::pair<std::uint32_t, unsigned>> sorted; // address, bit
-    for (std::size_t i = 0; i < map.numbers.size(); ++i)
-        sorted.emplace_back(map.numbers[i], static_cast<unsigned>(i));
-    std::sort(sorted.begin(), sorted.end());
     std::vector<Run> runs;
-    for (const auto &[address, bit] : sorted) {
+    for (const auto &[address, bit] : by_number(map)) {
         if (runs.empty() || static_cast<int>(address) != runs.back().start + runs.back().count)
             runs.push_back(Run{static_cast<int>(address), 0, {}});
         Run &run = runs.back();

@@ -1,11 +1,5 @@
 // The Modbus board's link on Windows: Winsock, select, the system's
 // message table and COM ports.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include "modbus_link.h"
 
 #include <algorithm>

@@ -7,6 +7,7 @@
 // to open. This file only reads the settings and picks the kind of board;
 // each kind lives in a file of its own behind io_board.h.
 
+#include "bit_map.h"
 #include "board.h"
 #include "io_board.h"
 #include "loopback_board.h"
@@ -127,14 +128,13 @@ std::string choose_kind(std::string &chooser, std::string &reason)
             continue;
         if (chooser.empty())
             chooser = name;
-        // coils: and inputs: are Modbus words, a number a comedi
-        // subdevice: never a GPIO chip's name.
-        const std::string where = value.substr(0, value.find(':'));
-        if (where == "coils" || where == "inputs") {
+        // Lines of GPIO chips, unless the list names a Modbus table or a
+        // comedi subdevice, which need their module or card named.
+        const Where where = where_of(value);
+        if (where == Where::table) {
             reason = std::string(name) + "=" + value +
                      ": coils and inputs are on a Modbus module; name it in VORNEL_BOARD1_MODBUS";
-        } else if (value.find(':') != std::string::npos && !where.empty() &&
-                   where.find_first_not_of("0123456789") == std::string::npos) {
+        } else if (where == Where::subdevice) {
             reason = std::string(name) + "=" + value +
                      ": a subdevice and its channels are on a comedi card; name it in "
                      "VORNEL_BOARD1_COMEDI (VORNEL_BOARD1=comedi for /dev/comedi0)";

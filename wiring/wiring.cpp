@@ -1,5 +1,7 @@
 #include "wiring.h"
 
+#include "text.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +9,8 @@
 
 namespace dio::wiring {
 namespace {
+
+using dio::trim;
 
 constexpr std::size_t kMaxFile = 1U << 20U; // far more than 32 lines need
 
@@ -31,15 +35,6 @@ bool begins(std::string_view s, std::string_view word)
 bool is(std::string_view s, std::string_view word)
 {
     return s.size() == word.size() && begins(s, word);
-}
-
-std::string_view trim(std::string_view s)
-{
-    while (!s.empty() && is_space(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && is_space(s.back()))
-        s.remove_suffix(1);
-    return s;
 }
 
 // Takes a decimal 0-31 off the front of @s, the number of a @what line.
