@@ -105,6 +105,47 @@ std::string parse_bit_map(const std::string &text, BitMap &map, const char *exam
     return {};
 }
 
+std::string describe(const BitMap &map, const char *unit)
+{
+    std::string list;
+    const auto named = [&map](std::size_t i) {
+        return i < map.names.size() && !map.names[i].empty();
+    };
+    for (std::size_t i = 0; i < map.numbers.size(); ++i) {
+        if (named(i)) {
+            list += (list.empty() ? "" : ",") + map.names[i];
+            continue;
+        }
+        // A run up or down, as far as the numbers go on by one.
+        std::size_t last = i;
+        const auto next = [&](std::size_t k, int step) {
+            return k + 1 < map.numbers.size() && !named(k + 1) &&
+                   static_cast<int>(map.numbers[k + 1]) - static_cast<int>(map.numbers[k]) == step;
+        };
+        const int step = next(i, 1) ? 1 : -1;
+        while (next(last, step))
+            ++last;
+        list += (list.empty() ? "" : ",") + std::to_string(map.numbers[i]) +
+                (last > i ? "-" + std::to_string(map.numbers[last]) : "");
+        i = last;
+    }
+    std::string text;
+    for (const std::string &part : {map.where, std::string(unit), list})
+        text += text.empty() || part.empty() ? part : " " + part;
+    return text;
+}
+
+std::string describe(const BitMap &outputs, const char *output_unit, const BitMap &inputs,
+                     const char *input_unit)
+{
+    std::string text;
+    if (!outputs.numbers.empty())
+        text = describe(outputs, output_unit) + " out";
+    if (!inputs.numbers.empty())
+        text += (text.empty() ? "" : ", ") + describe(inputs, input_unit) + " in";
+    return text;
+}
+
 Where where_of(const std::string &setting)
 {
     const std::size_t colon = setting.find(':');

@@ -50,6 +50,16 @@ using MapCheck = std::string (*)(const std::string &text, const BitMap &map);
 std::string parse_outputs_and_inputs(const Settings &settings, BitMap (&maps)[2],
                                      const char *example, bool names, MapCheck check = nullptr);
 
+// What @map names, bit 0 first, as a user would write it: "gpiochip0
+// lines 0-31", "0,2,4", "DO0,DO-1", runs as ranges; @unit names the numbers
+// ("lines", "channels", "coils") after @map's "<where>".
+std::string describe(const BitMap &map, const char *unit);
+
+// "<outputs> out, <inputs> in" for the two maps of a board, each with
+// describe() and its @unit; a map without numbers is left out.
+std::string describe(const BitMap &outputs, const char *output_unit, const BitMap &inputs,
+                     const char *input_unit);
+
 // The numbers of @map, lowest first, each with the bit it carries.
 std::vector<std::pair<std::uint32_t, unsigned>> by_number(const BitMap &map);
 

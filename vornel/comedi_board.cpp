@@ -111,8 +111,10 @@ std::string ComediBoard::open(const Settings &settings)
                 continue;
             const int channels = io_.get_n_channels(static_cast<unsigned>(s));
             maps[i].where = std::to_string(s);
-            for (int c = 0; c < channels && c < static_cast<int>(kMaxBits); ++c)
+            for (int c = 0; c < channels && c < static_cast<int>(kMaxBits); ++c) {
                 maps[i].numbers.push_back(static_cast<std::uint32_t>(c));
+                maps[i].names.emplace_back();
+            }
         }
         if (maps[0].numbers.empty() && maps[1].numbers.empty())
             reason = path + " has no digital input, output or I/O subdevice "
@@ -122,6 +124,10 @@ std::string ComediBoard::open(const Settings &settings)
     for (int i = 0; i < 2 && reason.empty(); ++i)
         reason = check(maps[i], names[i], i == 0);
     if (reason.empty()) {
+        BitMap named[2] = {maps[0], maps[1]};
+        for (BitMap &map : named)
+            map.where = "subdevice " + map.where;
+        described_ = path + ": " + vornel::describe(named[0], "channels", named[1], "channels");
         add_windows(maps[0], outputs_);
         add_windows(maps[1], inputs_);
         // Outputs low before any channel turns to an output, where the
@@ -282,6 +288,7 @@ void ComediBoard::release()
     open_ = false;
     outputs_.clear();
     inputs_.clear();
+    described_.clear();
 }
 
 } // namespace vornel

@@ -42,6 +42,7 @@ class ComediBoard final : public IoBoard {
     // The same for the inputs; the bits of a window that fails read 0.
     std::uint32_t read(std::string &reason) override;
     void release() override;
+    [[nodiscard]] std::string describe() const override { return described_; }
 
   private:
     // Up to 32 channels of one subdevice, from @base up, in one call.
@@ -66,6 +67,7 @@ class ComediBoard final : public IoBoard {
     std::string path_;
     std::vector<Window> outputs_;
     std::vector<Window> inputs_;
+    std::string described_;
 };
 
 } // namespace vornel

@@ -37,7 +37,10 @@ std::string GpioBoard::open(const Settings &settings)
     if (maps[0].numbers.empty() && maps[1].numbers.empty())
         return "VORNEL_BOARD1=gpio: name the lines in VORNEL_BOARD1_DO and VORNEL_BOARD1_DI";
     // Other tools show who holds the lines: the program, by its name.
-    return open_lines(maps[0], maps[1], program_invocation_short_name);
+    reason = open_lines(maps[0], maps[1], program_invocation_short_name);
+    if (reason.empty())
+        described_ = vornel::describe(maps[0], "lines", maps[1], "lines");
+    return reason;
 }
 
 std::string GpioBoard::open_lines(const BitMap &outputs, const BitMap &inputs,
@@ -278,6 +281,7 @@ std::uint32_t GpioBoard::read(std::string &reason)
 
 void GpioBoard::release()
 {
+    described_.clear();
     for (const Chip &chip : chips_) {
         if (chip.fd >= 0)
             io_.close(chip.fd);

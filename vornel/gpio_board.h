@@ -48,6 +48,7 @@ class GpioBoard final : public IoBoard {
     std::uint32_t read(std::string &reason) override;
 
     void release() override;
+    [[nodiscard]] std::string describe() const override { return described_; }
 
   private:
     struct Chip {
@@ -86,6 +87,7 @@ class GpioBoard final : public IoBoard {
     std::vector<Bit> output_bits_;      // bit i of the pattern
     std::vector<Bit> input_bits_;       // bit i of the input word
     std::vector<ChipLines> read_lines_; // while opening: each chip read once
+    std::string described_;
 };
 
 // The device file of @chip: /dev/<chip>, or @chip itself if it is a path.

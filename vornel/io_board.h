@@ -35,6 +35,10 @@ class IoBoard {
     virtual std::uint32_t read(std::string &reason) = 0;
 
     virtual void release() = 0;
+
+    // What the board opened is, in a few words: "gpiochip0 lines 0-31
+    // out, gpiochip1 lines 0-31 in", say.
+    [[nodiscard]] virtual std::string describe() const = 0;
 };
 
 } // namespace vornel

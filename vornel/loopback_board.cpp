@@ -23,7 +23,14 @@ std::string LoopbackBoard::open(const Settings &settings)
     if (!reason.empty())
         return std::string(kPlug) + ": " + reason;
     plug_ = plug;
+    plug_path_ = path;
     return {};
+}
+
+std::string LoopbackBoard::describe() const
+{
+    return plug_path_.empty() ? "the simulated board, a straight loopback plug"
+                              : "the simulated board, its plug wired as " + plug_path_;
 }
 
 int LoopbackBoard::write(std::uint32_t pattern, std::string & /*reason*/)
@@ -41,6 +48,7 @@ void LoopbackBoard::release()
 {
     last_written_ = 0;
     plug_ = dio::wiring::Map();
+    plug_path_.clear();
 }
 
 } // namespace vornel

@@ -16,8 +16,10 @@ class LoopbackBoard final : public IoBoard {
     int write(std::uint32_t pattern, std::string &reason) override;
     std::uint32_t read(std::string &reason) override;
     void release() override;
+    [[nodiscard]] std::string describe() const override;
 
   private:
+    std::string plug_path_;
     std::uint32_t last_written_ = 0;
     dio::wiring::Map plug_;
 };

@@ -413,6 +413,12 @@ void ModbusBoard::drop()
     connected_ = false;
 }
 
+std::string ModbusBoard::describe() const
+{
+    return "Modbus module " + where_ + " unit " + std::to_string(config_.unit) + ": " +
+           vornel::describe(config_.outputs, "", config_.inputs, "");
+}
+
 void ModbusBoard::release()
 {
     drop();

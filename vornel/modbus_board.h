@@ -66,6 +66,7 @@ class ModbusBoard final : public IoBoard {
     // One read request per run of adjacent inputs; a failed run reads 0.
     std::uint32_t read(std::string &reason) override;
     void release() override;
+    [[nodiscard]] std::string describe() const override;
 
   private:
     using Clock = std::chrono::steady_clock;

@@ -246,6 +246,7 @@ KESTOR_API std::int32_t Kestor_OpenDevice(std::int32_t device)
         return -1;
     }
     board1 = board;
+    report("board 1: " + board->describe());
     return 0;
 }
 
