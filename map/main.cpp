@@ -6,6 +6,7 @@
 #include "bits.h"
 #include "board.h"
 #include "cli.h"
+#include "drive.h"
 #include "junit.h"
 #include "mapper.h"
 #include "result_file.h"
@@ -315,24 +316,14 @@ int run(int argc, char **argv)
                                "not-open");
     const dio_map::Map r = dio_map::find_map(o.map);
     // Outputs the library would not write low: say which, whatever else.
-    std::string left_driven;
-    if (r.lowered < 0) {
-        char why[128];
-        std::snprintf(why, sizeof why,
-                      " refused the last write, all outputs low (Kestor_DOAll gave %" PRId32 ")",
-                      r.lowered);
-        left_driven = board + why + ": " +
-                      (r.driven != 0 ? dio::line_list("DO", r.driven) + " may be left high"
-                                     : "the outputs may be left as they were");
-    }
+    const std::string left_driven =
+        r.lowered < 0 ? dio::refused_low(o.map.board, r.lowered, r.driven) : "";
     if (r.outcome == dio_map::Outcome::write_failed) {
-        char why[96];
-        std::snprintf(why, sizeof why,
-                      "writing %" PRIx32 " to %s failed (Kestor_DOAll gave %" PRId32 ")",
-                      r.failed_pattern, board.c_str(), r.failed_result);
         if (!left_driven.empty())
             dio::complain(left_driven);
-        return results.trouble(kTrouble, why, "write-failed");
+        return results.trouble(kTrouble,
+                               dio::write_failed(o.map.board, r.failed_pattern, r.failed_result),
+                               "write-failed");
     }
     if (r.outcome == dio_map::Outcome::stopped || dio::stop_signal != 0) {
         if (!left_driven.empty())
