@@ -271,6 +271,18 @@ TEST(GpioProgram, LoopbackOverFakeChipsReadsLikeTheSimulatedBoard)
     EXPECT_EQ(p.errors(), "");
 }
 
+// dio-set's prompt holds the lines of both chips for its whole session.
+TEST(GpioProgram, PromptDrivesAndReadsTheLinesItHolds)
+{
+    harness::Process p(
+        {DIO_SET, {"-i"}, gpio_env("", ""), harness::Input::OpenPipe, harness::Output::File});
+    p.write_input("set 7=1\nget\ntoggle 7 0\nget\n");
+    p.close_input();
+    EXPECT_EQ(p.wait(5s), 0);
+    EXPECT_EQ(p.output(), "do:80,di:80\ndo:1,di:1\n");
+    EXPECT_EQ(p.errors(), "");
+}
+
 TEST(GpioProgram, AReasonOnlyWhenAskedFor)
 {
     for (const char *verbose : {"", "1"}) {

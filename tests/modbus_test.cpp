@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -279,6 +280,27 @@ TEST(ModbusMap, FindsTheWiringAtOnceAndWithAScanCycle)
         EXPECT_EQ(p.errors(), "vornel: board 1: Modbus module 127.0.0.1:" + peer.port +
                                   " unit 1: coils 0-31 out, inputs 0-31 in\n");
     }
+}
+
+// One module, two programs: dio-get watches the inputs while dio-set holds
+// an output, through a plug that crosses DI 4 and DI 5.
+TEST(ModbusByHand, OneProgramHoldsAnOutputWhileAnotherWatches)
+{
+    harness::TempDir dir;
+    harness::write_file(dir.path() + "/jig.map", "DI 4: DO 5\nDI 5: DO 4\n");
+    Peer peer({"--tcp", "127.0.0.1", "--quiet", "--plug", dir.path() + "/jig.map"});
+    const harness::Env env =
+        env_for("127.0.0.1:" + peer.port, {{"LD_PRELOAD", ""}, {"VORNEL_VERBOSE", ""}});
+    harness::Process watch(
+        {DIO_GET, {"--watch", "--count", "2", "--inputs", "ff"}, env, Input::Closed, Output::Pipe});
+    EXPECT_EQ(watch.read_line(5s), "0.000 di:0");
+    harness::Process set({DIO_SET, {"--for", "300", "4=1"}, env, Input::Closed, Output::File});
+    EXPECT_EQ(set.wait(10s), 0) << set.errors();
+    const std::regex rose(R"(\d+\.\d{3} di:20 \+5)");
+    const std::regex fell(R"(\d+\.\d{3} di:0 -5)");
+    EXPECT_TRUE(std::regex_match(watch.read_line(5s).value_or(""), rose));
+    EXPECT_TRUE(std::regex_match(watch.read_line(5s).value_or(""), fell));
+    EXPECT_EQ(watch.wait(5s), 0) << watch.errors();
 }
 
 TEST(ModbusLoopback, SparseAndDownwardMappingWritesOnlyItsCoils)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The kernel lane: boots Debian 12's own kernel under qemu with a busybox
-# initramfs, and runs the real dio-exerciser, dio-map and dio-probe there on the
-# kernel's GPIO simulator and on comedi devices attached to what qemu
-# emulates (the checks are in init, beside this script).
+# initramfs, and runs the real dio-exerciser, dio-map, dio-set, dio-get and
+# dio-probe there on the kernel's GPIO simulator and on comedi devices
+# attached to what qemu emulates (the checks are in init, beside this
+# script).
 #
 # Debian's kernel does not build gpio-sim, so it is built here from Debian's
 # linux-source against the matching headers, with gpio-sim-no-irq.patch:
@@ -10,13 +11,13 @@
 # and no check needs an edge event. The packages are fetched with
 # apt-get download, unpacked, never installed, and kept in a cache.
 #
-#   kernel_lane.sh <dio-exerciser> <dio-map> <dio-probe> <libVornel.so> <work dir>
+#   kernel_lane.sh <dio-exerciser> <dio-map> <dio-set> <dio-get> <dio-probe> <libVornel.so> <work dir>
 #
 # Exits 77 (skipped) where qemu or the packages cannot be had; in CI
 # (CI=true) that is a failure.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-exerciser=$1 mapper=$2 probe=$3 board_lib=$4 work=$5
+exerciser=$1 mapper=$2 setter=$3 getter=$4 probe=$5 board_lib=$6 work=$7
 checks=$(grep -cE "^ *expect(_in)? " "$here/init") # as many as init makes
 
 skip() {
@@ -88,11 +89,11 @@ cp "$module" "$stage/modules/gpio-sim.ko"
 for name in configfs comedi kcomedilib comedi_8255 8255 comedi_parport comedi_bond; do
     find "$root/lib/modules/$abi/kernel" -name "$name.ko" -exec cp {} "$stage/modules/" \;
 done
-cp "$exerciser" "$mapper" "$probe" "$stage/opt/dio/bin/"
+cp "$exerciser" "$mapper" "$setter" "$getter" "$probe" "$stage/opt/dio/bin/"
 cp "$board_lib" "$stage/opt/dio/lib/dio-exerciser/"
 cp /usr/sbin/comedi_config "$stage/usr/sbin/"
-for binary in "$(command -v busybox)" "$exerciser" "$mapper" "$probe" "$board_lib" \
-    /usr/sbin/comedi_config; do
+for binary in "$(command -v busybox)" "$exerciser" "$mapper" "$setter" "$getter" "$probe" \
+    "$board_lib" /usr/sbin/comedi_config; do
     ldd "$binary" 2>/dev/null | grep -v libVornel | grep -o '/[^ ]*' || true
 done | sort -u | while read -r lib; do
     mkdir -p "$stage$(dirname "$lib")"

@@ -22,8 +22,9 @@ function(expect_standalone program)
     dio_expect_runs("${program}" ${SECONDS_FOR_A_LINE})
 endfunction()
 
-# The report checker and the mapper come along and run on their own too;
-# the mapper finds the stand-in as the exerciser does.
+# The report checker, the mapper and the tools by hand come along and run
+# on their own too; those that drive the board find the stand-in as the
+# exerciser does.
 function(expect_companions bin)
     execute_process(COMMAND ${EMULATOR} "${bin}/dio-check${EXE_SUFFIX}" --version
                     RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out TIMEOUT 20)
@@ -31,6 +32,10 @@ function(expect_companions bin)
         message(FATAL_ERROR "${bin}/dio-check --version: status ${status}, output ${out}")
     endif()
     dio_expect_map("${bin}/dio-map${EXE_SUFFIX}" 0 "DI 0: DO 0\nDI 1: DO 1\n" --outputs 3 --inputs 3)
+    dio_run("${bin}/dio-set${EXE_SUFFIX}" ARGS --read --for 0 80)
+    dio_expect("${bin}/dio-set --read --for 0 80" 0 "do:80,di:80\n")
+    dio_run("${bin}/dio-get${EXE_SUFFIX}")
+    dio_expect("${bin}/dio-get" 0 "di:0\n")
 endfunction()
 
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --config "${CONFIG}"

@@ -60,12 +60,13 @@ if(EXE_SUFFIX)
 elseif(built)
     message(FATAL_ERROR "the stand-in was built: ${built}")
 endif()
-# The three programs and, on Linux, their documentation; no board library.
+# The programs and, on Linux, their documentation; no board library.
 file(GLOB_RECURSE installed RELATIVE "${WORK_DIR}/prefix" "${WORK_DIR}/prefix/*")
 list(FILTER installed EXCLUDE REGEX "^share/(man|doc|lintian)/")
-set(programs bin/dio-check${EXE_SUFFIX} bin/dio-exerciser${EXE_SUFFIX} bin/dio-map${EXE_SUFFIX})
+set(programs bin/dio-check bin/dio-exerciser bin/dio-get bin/dio-map bin/dio-set)
+list(TRANSFORM programs APPEND "${EXE_SUFFIX}")
 if(NOT installed STREQUAL "${programs}")
-    message(FATAL_ERROR "installed other than the three programs: ${installed}")
+    message(FATAL_ERROR "installed other than the programs: ${installed}")
 endif()
 
 # It runs on the maker's library, which reads every output back inverted.
@@ -80,10 +81,12 @@ foreach(program IN LISTS programs)
     if(NOT at EQUAL 0)
         message(FATAL_ERROR "${program} printed ${RUN_OUTPUT}, not ${first_line}")
     endif()
-    # dio-map beside it, on the same library, sees every input inverted;
-    # the folders' names may hold "dio-exerciser" too.
+    # dio-map and dio-set beside it, on the same library, see every input
+    # inverted; the folders' names may hold "dio-exerciser" too.
     get_filename_component(folder "${program}" DIRECTORY)
     set(map "${folder}/dio-map${EXE_SUFFIX}")
     dio_expect_map("${map}" 1 "DI 0: !DO 0  # inverted\nDI 1: !DO 1  # inverted\n"
                    --outputs 3 --inputs 3)
+    dio_run("${folder}/dio-set${EXE_SUFFIX}" ARGS --read --for 0 80)
+    dio_expect("dio-set on the maker's library" 0 "do:80,di:ffffff7f\n")
 endforeach()

@@ -1,7 +1,8 @@
 # Checks of the Windows build that the Linux suite cannot make.
 #
-#   -DCHECK=lines|failure|missing-dll|imports|dio-check|dio-map -DPROGRAM=...
-#   -DBOARD_DLL=... -DOBJDUMP=... -DCHECK_PROGRAM=... -DMAP_PROGRAM=...
+#   -DCHECK=lines|failure|missing-dll|imports|dio-check|dio-map|by-hand
+#   -DPROGRAM=... -DBOARD_DLL=... -DOBJDUMP=... -DCHECK_PROGRAM=...
+#   -DMAP_PROGRAM=... -DSET_PROGRAM=... -DGET_PROGRAM=...
 #   plus those of run.cmake
 
 include("${CMAKE_CURRENT_LIST_DIR}/run.cmake")
@@ -95,6 +96,15 @@ elseif(CHECK STREQUAL "dio-map")
     set(ENV{VORNEL_BOARD1_PLUG} jig.map)
     dio_expect_map("${MAP_PROGRAM}" 1 "DI 0: DO 0\nDI 1: DO 1\nDI 2: DO 4  # crossed\nDI 3: DO 3\n\
 DI 4: DO 2  # crossed\nDI 5: low  # stuck\n# DO 5 drives no input\n" --outputs 3f --inputs 3f)
+elseif(CHECK STREQUAL "by-hand")
+    # dio-set.exe and dio-get.exe beside the stand-in, on a plug that crosses
+    # DI 7 and DI 0: one process writes and reads the simulated board.
+    file(WRITE "${WORK_DIR}/jig.map" "DI 0: DO 7\r\nDI 7: DO 0\r\n")
+    set(ENV{VORNEL_BOARD1_PLUG} jig.map)
+    dio_run("${SET_PROGRAM}" ARGS --read --for 100 80)
+    dio_expect("dio-set --read --for 100 80" 0 "do:80,di:1\n")
+    dio_run("${GET_PROGRAM}")
+    dio_expect("dio-get" 0 "di:0\n")
 else()
     message(FATAL_ERROR "unknown CHECK '${CHECK}'")
 endif()
