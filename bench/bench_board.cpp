@@ -5,6 +5,9 @@
 //   DIOBENCH_WARMUP      cycles before measuring (default 10)
 //   DIOBENCH_CYCLES      cycles to measure (default 1000)
 //   DIOBENCH_SKIP_WAITS  1: the program's waits pass at once
+//   DIOBENCH_ON_READ     1: a cycle begins at each read, not each write, and
+//                        each read finds other inputs, for a program that
+//                        only reads
 //   DIOBENCH_REPORT      file the figures are written to; the process then
 //                        ends with status 0 at the start of the next cycle
 
@@ -38,6 +41,7 @@ unsigned long env(const char *name, unsigned long fallback)
 const unsigned long warmup = env("DIOBENCH_WARMUP", 10);
 const unsigned long cycles = env("DIOBENCH_CYCLES", 1000);
 const bool skip_waits = env("DIOBENCH_SKIP_WAITS", 0) != 0;
+const bool on_read = env("DIOBENCH_ON_READ", 0) != 0;
 
 long long now_ns()
 {
@@ -90,14 +94,18 @@ KESTOR_API std::int32_t Kestor_OpenDevice(std::int32_t device)
 
 KESTOR_API std::int32_t Kestor_DOAll(std::int32_t /*device*/, std::uint32_t pattern)
 {
-    tick();
+    if (!on_read)
+        tick();
     last_written = pattern;
     return 0;
 }
 
 KESTOR_API std::uint32_t Kestor_DIAll(std::int32_t /*device*/)
 {
-    return last_written;
+    if (!on_read)
+        return last_written;
+    tick();
+    return static_cast<std::uint32_t>(cycle * 0x9e3779b9UL);
 }
 
 KESTOR_API int nanosleep(const struct timespec *req, struct timespec *rem)

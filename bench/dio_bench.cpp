@@ -6,7 +6,9 @@
 // that only formats and writes the same line; the heap allocations per
 // cycle; and the real period over ten cycles (about twelve seconds; skipped
 // with --no-period). Then the heap allocations of dio-map while it writes
-// and reads. Where the stand-in has Modbus boards, also the cost
+// and reads, of dio-set's prompt while it walks the outputs, and of
+// dio-get while it watches inputs that change at every read. Where the
+// stand-in has Modbus boards, also the cost
 // of one write-and-read pair on one over loopback TCP (modbus_bench.cpp).
 // Last, dio-check reading saved reports of 10 thousand and 10 million
 // lines (check_bench.cpp).
@@ -35,10 +37,11 @@ namespace {
 
 using Report = std::map<std::string, long long>;
 
-// Runs the program at @path (dio-exerciser, dio-map) on the timing board with its
-// output thrown away.
+// Runs the program at @path (dio-exerciser, dio-map, ...) on the timing
+// board with @args, standard input from @input, its output thrown away.
 Report run_on_bench_board(const char *path, unsigned long warmup, unsigned long cycles,
-                          bool skip_waits)
+                          bool skip_waits, std::vector<std::string> args = {},
+                          const char *input = "/dev/null", bool on_read = false)
 {
     char report_path[] = "/tmp/dio-bench.XXXXXX";
     const int fd = mkstemp(report_path);
@@ -48,11 +51,13 @@ Report run_on_bench_board(const char *path, unsigned long warmup, unsigned long 
     }
     close(fd);
 
-    std::vector<std::string> env_strings{
-        std::string("LD_LIBRARY_PATH=") + BENCH_BOARD_DIR,
-        "DIOBENCH_WARMUP=" + std::to_string(warmup), "DIOBENCH_CYCLES=" + std::to_string(cycles),
-        std::string("DIOBENCH_SKIP_WAITS=") + (skip_waits ? "1" : "0"),
-        std::string("DIOBENCH_REPORT=") + report_path};
+    std::vector<std::string> env_strings{std::string("LD_LIBRARY_PATH=") + BENCH_BOARD_DIR,
+                                         "DIOBENCH_WARMUP=" + std::to_string(warmup),
+                                         "DIOBENCH_CYCLES=" + std::to_string(cycles),
+                                         std::string("DIOBENCH_SKIP_WAITS=") +
+                                             (skip_waits ? "1" : "0"),
+                                         std::string("DIOBENCH_REPORT=") + report_path,
+                                         std::string("DIOBENCH_ON_READ=") + (on_read ? "1" : "0")};
     std::vector<char *> envp;
     envp.reserve(env_strings.size() + 1);
     for (auto &s : env_strings)
@@ -60,15 +65,18 @@ Report run_on_bench_board(const char *path, unsigned long warmup, unsigned long 
     envp.push_back(nullptr);
     std::string program_text = path;
     char *program = program_text.data();
-    char *argv[] = {program, nullptr};
+    std::vector<char *> argv{program};
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input, O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
     int status = 0;
-    if (posix_spawn(&pid, program, &actions, nullptr, argv, envp.data()) != 0 ||
+    if (posix_spawn(&pid, program, &actions, nullptr, argv.data(), envp.data()) != 0 ||
         waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "dio-bench: %s did not run to the end\n", program);
         std::exit(1);
@@ -157,8 +165,28 @@ int main(int argc, char **argv)
     const Report map = run_on_bench_board(DIO_MAP, 1, 17, false);
     std::printf("dio-map, heap allocations from its 2nd write to its last: %lld  (%lld before)\n",
                 map.at("allocations"), map.at("allocations_before"));
-    int status =
-        allocations == 0 && map.at("allocations") == 0 && map.at("allocations_before") > 0 ? 0 : 1;
+    // dio-set's prompt walks 32 outputs, a write and a read each; dio-get
+    // watches inputs that change at every read, and prints each change.
+    char walk[] = "/tmp/dio-bench-walk.XXXXXX";
+    const int walk_fd = mkstemp(walk);
+    if (walk_fd < 0 || write(walk_fd, "walk\n", 5) != 5 || close(walk_fd) != 0) {
+        std::perror("dio-bench: a prompt script");
+        return 1;
+    }
+    const Report set = run_on_bench_board(DIO_SET, 2, 30, true, {"-i", "--settle", "0"}, walk);
+    unlink(walk);
+    std::printf("dio-set -i, heap allocations over 30 writes of a walk: %lld  (%lld before)\n",
+                set.at("allocations"), set.at("allocations_before"));
+    const Report get = run_on_bench_board(DIO_GET, 10, 1000, true, {"--watch"}, "/dev/null", true);
+    std::printf("dio-get --watch, heap allocations over 1000 reads, each a change: %lld  "
+                "(%lld before); %.1f us a read\n",
+                get.at("allocations"), get.at("allocations_before"),
+                static_cast<double>(get.at("nanoseconds")) / 1e3 / 1000);
+    int status = allocations == 0 && map.at("allocations") == 0 &&
+                         map.at("allocations_before") > 0 && set.at("allocations") == 0 &&
+                         get.at("allocations") == 0
+                     ? 0
+                     : 1;
 #if defined(DIO_BENCH_MODBUS)
     std::fflush(stdout);
     status |= bench_modbus();
