@@ -12,7 +12,9 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "lines that do not follow their outputs: stuck, inverted or intermittent."
     "It shows the lines live and can write them as a waveform. dio-map drives"
     "the board in a few writes and names, for each input, the output that"
-    "drives it: straight, crossed, inverted, stuck or shorted."
+    "drives it: straight, crossed, inverted, stuck or shorted. dio-set and"
+    "dio-get drive chosen outputs and read the inputs by hand, from the shell"
+    "or from a prompt."
     "A stand-in board library drives a simulated board, GPIO chips, Modbus"
     "TCP and RTU remote I/O modules, or data-acquisition cards through comedi.")
 set(CPACK_STRIP_FILES ON)
