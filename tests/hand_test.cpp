@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +31,18 @@ struct Outcome {
     std::string err;
     std::vector<std::string> calls; // "open 1 -> 0", "do 1 80 -> 0", "di 1 -> 80", "sleep 10ms"
 };
+
+// The scripted board's settings: "WIRE= FAIL_DO=1" for FAKEBOARD_WIRE="" and
+// FAKEBOARD_FAIL_DO=1. A wired board has its inputs straight unless told,
+// and a time of its own, in which a hold for a time passes at once.
+harness::Env board(const std::string &settings)
+{
+    harness::Env env;
+    std::istringstream in(settings);
+    for (std::string s; in >> s;)
+        env.emplace_back("FAKEBOARD_" + s.substr(0, s.find('=')), s.substr(s.find('=') + 1));
+    return env;
+}
 
 // Runs @program on the scripted board, with @input on standard input.
 Outcome run(const char *program, const std::vector<std::string> &args, harness::Env env,
@@ -55,20 +68,17 @@ Outcome run(const char *program, const std::vector<std::string> &args, harness::
     return {status, p.output(), p.errors(), calls};
 }
 
-// The words written, as the log has them: "80 -> 0", "0 -> -5".
-std::vector<std::string> writes(const Outcome &r)
+// The words written, "80 0", each the board refused marked "80!".
+std::string writes(const Outcome &r)
 {
-    std::vector<std::string> w;
+    std::string w;
     for (const std::string &c : r.calls) {
         if (c.rfind("do 1 ", 0) == 0)
-            w.push_back(c.substr(5));
+            w += (w.empty() ? "" : " ") + c.substr(5, c.find(' ', 5) - 5) +
+                 (c.find("-> -") != std::string::npos ? "!" : "");
     }
     return w;
 }
-
-// A wired board, all inputs straight, in time of the fake's own: a hold
-// for a time passes at once.
-const harness::Env kWired = {{"FAKEBOARD_WIRE", ""}};
 
 void expect_one_reason(const Outcome &r, const char *tool, const std::string &reason)
 {
@@ -77,100 +87,90 @@ void expect_one_reason(const Outcome &r, const char *tool, const std::string &re
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
-struct SetCase {
-    std::vector<std::string> args;
-    harness::Env env;
-    int status;
-    std::string out;
-    std::vector<std::string> writes;
-    std::string reason; // on standard error, when not ""
-};
-
-TEST(Set, WritesHoldsReadsAndRefusesAsAsked)
+TEST(SetAndGet, WriteHoldReadAndRefuseAsAsked)
 {
-    auto with = [](harness::Env extra) {
-        extra.insert(extra.end(), kWired.begin(), kWired.end());
-        return extra;
+    struct Case {
+        const char *program;
+        std::vector<std::string> args;
+        const char *board;
+        int status;
+        const char *out;
+        const char *writes;
+        const char *reason; // on standard error, when not ""
     };
-    const SetCase cases[] = {
-        {{"--for", "1500", "80"}, kWired, 0, "", {"80 -> 0", "0 -> 0"}, ""},
-        {{"--for", "0", "7=1", "12=1"}, kWired, 0, "", {"1080 -> 0", "0 -> 0"}, ""},
-        {{"--leave", "0x80"}, kWired, 0, "", {"80 -> 0"}, ""},
-        {{"--read", "--for", "0", "--outputs", "ff", "a5"},
-         kWired,
-         0,
-         "do:a5,di:a5\n",
-         {"a5 -> 0", "0 -> 0"},
-         ""},
-        {{"--read", "--leave", "31=1"},
-         kWired,
-         0,
-         "do:80000000,di:80000000\n",
-         {"80000000 -> 0"},
-         ""},
+    const char *set = DIO_SET;
+    const char *get = DIO_GET;
+    const Case cases[] = {
+        {set, {"--for", "1500", "80"}, "WIRE=", 0, "", "80 0", ""},
+        {set, {"--for", "0", "7=1", "12=1"}, "WIRE=", 0, "", "1080 0", ""},
+        {set, {"--leave", "0x80"}, "WIRE=", 0, "", "80", ""},
+        {set, {"--read", "--for", "0", "a5"}, "WIRE=", 0, "do:a5,di:a5\n", "a5 0", ""},
+        {set, {"--read", "--leave", "12=1"}, "WIRE=", 0, "do:1000,di:1000\n", "1000", ""},
         // Arguments it refuses before it opens the board.
-        {{"7=2"}, {}, 2, "", {}, "'7=2': a line is set to 0 or 1"},
-        {{"32=1"}, {}, 2, "", {}, "line 32 is not one of 0-31"},
-        {{"1ffffffff"}, {}, 2, "", {}, "'1ffffffff' is more than 32 bits"},
-        {{"--outputs", "f", "80"}, {}, 2, "", {}, "DO 7 is outside --outputs f"},
-        {{"--outputs", "f", "4=0", "5=0"}, {}, 2, "", {}, "DO 4-5 are outside --outputs f"},
-        {{"7=1", "7=0"}, {}, 2, "", {}, "line 7 is named twice"},
-        {{"80", "7=1"}, {}, 2, "", {}, "'80' among lines"},
-        {{}, {}, 2, "", {}, "give a hex word"},
-        {{"-i", "80"}, {}, 2, "", {}, "-i takes no word or lines"},
-        {{"--leave", "--for", "5", "80"}, {}, 2, "", {}, "--leave and --for: give one"},
+        {set, {"7=2"}, "", 2, "", "", "'7=2': a line is set to 0 or 1"},
+        {set, {"32=1"}, "", 2, "", "", "line 32 is not one of 0-31"},
+        {set, {"1ffffffff"}, "", 2, "", "", "'1ffffffff' is more than 32 bits"},
+        {set, {"--outputs", "f", "80"}, "", 2, "", "", "DO 7 is outside --outputs f"},
+        {set, {"--outputs", "f", "4=0", "5=0"}, "", 2, "", "", "DO 4-5 are outside --outputs f"},
+        {set, {"7=1", "7=0"}, "", 2, "", "", "line 7 is named twice"},
+        {set, {"80", "7=1"}, "", 2, "", "", "'80' among lines"},
+        {set, {}, "", 2, "", "", "give a hex word"},
+        {set, {"-i", "80"}, "", 2, "", "", "-i takes no word or lines"},
+        {set, {"--leave", "--for", "5", "80"}, "", 2, "", "", "--leave and --for: give one"},
         // The board's refusals: the outputs are then written 0.
-        {{"80"}, {{"FAKEBOARD_OPEN", "-1"}}, 2, "", {}, "board 1 did not open"},
-        {{"--read", "--for", "0", "80"},
-         with({{"FAKEBOARD_FAIL_DO", "1"}}),
+        {set, {"80"}, "OPEN=-1", 2, "", "", "board 1 did not open"},
+        {set,
+         {"--read", "80"},
+         "FAIL_DO=1",
          2,
          "",
-         {"80 -> -5", "0 -> 0"},
-         "writing 80 to board 1 failed (Kestor_DOAll gave -5)"},
-        {{"--leave", "80"},
-         with({{"FAKEBOARD_FAIL_DO", "1"}}),
+         "80! 0",
+         "board 1 failed (Kestor_DOAll gave -5)"},
+        {set, {"--leave", "80"}, "FAIL_DO=1", 2, "", "80! 0", "writing 80 to board 1 failed"},
+        {set,
+         {"--for", "0", "7=1"},
+         "FAIL_DO=2",
          2,
          "",
-         {"80 -> -5", "0 -> 0"},
-         "writing 80 to board 1 failed"},
-        {{"--for", "0", "7=1"},
-         with({{"FAKEBOARD_FAIL_DO", "2"}}),
-         2,
-         "",
-         {"80 -> 0", "0 -> -5"},
-         "refused the last write, all outputs low (Kestor_DOAll gave "
-         "-5): DO 7 may be left high"},
+         "80 0!",
+         "gave -5): DO 7 may be left high"},
+        // dio-get reads, and never writes.
+        {get, {}, "DI=a5", 0, "di:a5\n", "", ""},
+        {get, {"--inputs", "f"}, "DI=a5", 0, "di:5\n", "", ""},
+        {get, {"--inputs", "0x80000000"}, "DI=80000001", 0, "di:80000000\n", "", ""},
+        {get, {}, "OPEN=-1", 2, "", "", "board 1 did not open"},
+        {get, {"--count", "2"}, "", 2, "", "", "--poll and --count are for --watch"},
+        {get, {"--inputs", "0"}, "", 2, "", "", "'0' is not a mask"},
+        {get, {"80"}, "", 2, "", "", "no arguments but the options"},
     };
-    for (const SetCase &c : cases) {
+    for (const Case &c : cases) {
         const std::string what = testing::PrintToString(c.args);
-        const Outcome r = run(DIO_SET, c.args, c.env);
+        const Outcome r = run(c.program, c.args, board(c.board));
         EXPECT_EQ(r.status, c.status) << what << r.err;
         EXPECT_EQ(r.out, c.out) << what;
         EXPECT_EQ(writes(r), c.writes) << what;
-        if (c.reason.empty())
+        if (*c.reason == '\0')
             EXPECT_EQ(r.err, "") << what;
         else
-            expect_one_reason(r, "dio-set", c.reason);
+            expect_one_reason(r, c.program == set ? "dio-set" : "dio-get", c.reason);
     }
 }
 
 // --read waits the settle time after its write, and the hold its time.
 TEST(Set, ReadsAfterTheSettleTimeAndHoldsForItsTime)
 {
-    const Outcome r = run(DIO_SET, {"--read", "--settle", "50", "--for", "2000", "1"}, kWired);
+    const Outcome r =
+        run(DIO_SET, {"--read", "--settle", "50", "--for", "2000", "1"}, board("WIRE="));
     ASSERT_EQ(r.status, 0) << r.err;
-    long before_read = 0;
-    long after_read = 0;
+    long slept[2] = {0, 0}; // before the read, after it
     bool read = false;
     for (const std::string &c : r.calls) {
         read = read || c.rfind("di ", 0) == 0;
         if (c.rfind("sleep ", 0) == 0 && c.find("ns") == std::string::npos)
-            (read ? after_read : before_read) += std::strtol(c.c_str() + 6, nullptr, 10);
+            slept[read ? 1 : 0] += std::strtol(c.c_str() + 6, nullptr, 10);
     }
-    EXPECT_GE(before_read, 49) << testing::PrintToString(r.calls);
-    EXPECT_LE(before_read, 51);
-    EXPECT_GE(after_read, 1998);
-    EXPECT_LE(after_read, 2001);
+    EXPECT_NEAR(slept[0], 50, 1) << testing::PrintToString(r.calls);
+    EXPECT_NEAR(slept[1], 2000, 2);
 }
 
 // Two runs of --read, one per pattern, make a report dio-check judges.
@@ -178,7 +178,7 @@ TEST(Set, ReadsAReportDioCheckJudges)
 {
     for (const char *stuck : {"0", "20"}) {
         harness::TempDir dir;
-        const harness::Env env = {{"FAKEBOARD_LOOPBACK", "1"}, {"FAKEBOARD_STUCK_LOW", stuck}};
+        const harness::Env env = board(std::string("LOOPBACK=1 STUCK_LOW=") + stuck);
         const std::string report = run(DIO_SET, {"--read", "--for", "0", "55555555"}, env).out +
                                    run(DIO_SET, {"--read", "--for", "0", "aaaaaaaa"}, env).out;
         harness::write_file(dir.path() + "/report", report);
@@ -195,25 +195,12 @@ TEST(Set, ReadsAReportDioCheckJudges)
 // write, the session going on; the end of input writes 0.
 TEST(Set, PromptTakesCommandsAndRefusesBadOnesWithoutWriting)
 {
-    const std::string script = "set 7=1\n"
-                               "bogus\n"
-                               "set 7=2\n"
-                               "toggle 40\n"
-                               "set 1ffffffff\n"
-                               "set 100\n"
-                               "sleep x\n"
-                               "get extra\n"
-                               "# a comment\n"
-                               "\n"
-                               "toggle 0 7   # flips both\n"
-                               "get\n"
-                               "high\n"
-                               "low\n"
-                               "set 3\n"
-                               "set 0=0\n"
-                               "walk\n"
-                               "get\n";
-    const Outcome r = run(DIO_SET, {"-i", "--outputs", "ff", "--settle", "5"}, kWired, script);
+    // Seven bad commands, among comments and blank lines.
+    const std::string script = "set 7=1\nbogus\nset 7=2\ntoggle 40\nset 1ffffffff\nset 100\n"
+                               "sleep x\nget extra\n# a comment\n\ntoggle 0 7   # flips both\n"
+                               "get\nhigh\nlow\nset 3\nset 0=0\nwalk\nget\n";
+    const Outcome r =
+        run(DIO_SET, {"-i", "--outputs", "ff", "--settle", "5"}, board("WIRE="), script);
     EXPECT_EQ(r.status, 0) << r.err;
     std::string walked;
     for (unsigned i = 0; i < 8; ++i) {
@@ -222,10 +209,7 @@ TEST(Set, PromptTakesCommandsAndRefusesBadOnesWithoutWriting)
         walked += line;
     }
     EXPECT_EQ(r.out, "do:1,di:1\n" + walked + "do:2,di:2\n");
-    const std::vector<std::string> want = {
-        "80 -> 0", "1 -> 0", "ff -> 0", "0 -> 0",  "3 -> 0",  "2 -> 0",  "1 -> 0", "2 -> 0",
-        "4 -> 0",  "8 -> 0", "10 -> 0", "20 -> 0", "40 -> 0", "80 -> 0", "2 -> 0", "0 -> 0"};
-    EXPECT_EQ(writes(r), want);
+    EXPECT_EQ(writes(r), "80 1 ff 0 3 2 1 2 4 8 10 20 40 80 2 0");
     const std::vector<std::string> reasons = harness::split_lines(r.err);
     ASSERT_EQ(reasons.size(), 7U) << r.err;
     for (const std::string &reason : reasons)
@@ -235,11 +219,10 @@ TEST(Set, PromptTakesCommandsAndRefusesBadOnesWithoutWriting)
 
 TEST(Set, PromptEndsOnAFailedWriteWithTheOutputsLow)
 {
-    const harness::Env env = {{"FAKEBOARD_FAIL_DO", "2"}, {"FAKEBOARD_WIRE", ""}};
-    const Outcome r = run(DIO_SET, {"-i"}, env, "set 1\nset 2\nget\n");
+    const Outcome r = run(DIO_SET, {"-i"}, board("WIRE= FAIL_DO=2"), "set 1\nset 2\nget\n");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "") << "no command after the failure";
-    EXPECT_EQ(writes(r), (std::vector<std::string>{"1 -> 0", "2 -> -5", "0 -> 0"}));
+    EXPECT_EQ(writes(r), "1 2! 0");
     expect_one_reason(r, "dio-set", "writing 2 to board 1 failed");
 }
 
@@ -251,16 +234,17 @@ TEST(SetAndGet, EndInOrderOnEverySignal)
         const char *program;
         std::vector<std::string> args;
         bool to_the_end; // the signal is how it ends, not a cut
+        bool every;      // every signal, or two
     };
     const std::vector<int> every = {SIGHUP,  SIGINT,  SIGTERM, SIGQUIT,
                                     SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE};
     const std::vector<int> some = {SIGHUP, SIGTERM};
-    const Held runs[] = {{DIO_SET, {"80"}, true},
-                         {DIO_SET, {"-i"}, true},
-                         {DIO_GET, {"--watch"}, true},
-                         {DIO_SET, {"--for", "60000", "80"}, false}};
+    const Held runs[] = {{DIO_SET, {"80"}, true, true},
+                         {DIO_SET, {"-i"}, true, false},
+                         {DIO_GET, {"--watch"}, true, false},
+                         {DIO_SET, {"--for", "60000", "80"}, false, true}};
     for (const Held &h : runs) {
-        for (const int signal : h.args.size() == 1 ? some : every) {
+        for (const int signal : h.every ? every : some) {
             const std::string what = testing::PrintToString(h.args) + " " + strsignal(signal);
             harness::TempDir dir;
             const std::string record = dir.path() + "/record";
@@ -292,45 +276,12 @@ TEST(SetAndGet, EndInOrderOnEverySignal)
     }
 }
 
-struct GetCase {
-    std::vector<std::string> args;
-    harness::Env env;
-    int status;
-    std::string out;
-    std::string reason;
-};
-
-TEST(Get, ReadsOnceAndNeverWrites)
-{
-    const harness::Env a5 = {{"FAKEBOARD_DI", "a5"}};
-    const GetCase cases[] = {
-        {{}, a5, 0, "di:a5\n", ""},
-        {{"--inputs", "f"}, a5, 0, "di:5\n", ""},
-        {{"--inputs", "0x80000000"}, {{"FAKEBOARD_DI", "80000001"}}, 0, "di:80000000\n", ""},
-        {{}, {{"FAKEBOARD_OPEN", "-1"}}, 2, "", "board 1 did not open"},
-        {{"--count", "2"}, a5, 2, "", "--poll and --count are for --watch"},
-        {{"--inputs", "0"}, a5, 2, "", "'0' is not a mask"},
-        {{"80"}, a5, 2, "", "no arguments but the options"},
-    };
-    for (const GetCase &c : cases) {
-        const std::string what = testing::PrintToString(c.args);
-        const Outcome r = run(DIO_GET, c.args, c.env);
-        EXPECT_EQ(r.status, c.status) << what << r.err;
-        EXPECT_EQ(r.out, c.out) << what;
-        EXPECT_TRUE(writes(r).empty()) << what;
-        if (c.reason.empty())
-            EXPECT_EQ(r.err, "") << what;
-        else
-            expect_one_reason(r, "dio-get", c.reason);
-    }
-}
-
 // A watch: a line at its start, then one per change of the judged inputs,
 // with the lines that rose and fell, in seconds that never go back.
 TEST(Get, WatchPrintsEachChangeWithTheLinesThatRoseAndFell)
 {
-    const Outcome scripted = run(DIO_GET, {"--watch", "--count", "3", "--inputs", "f"},
-                                 {{"FAKEBOARD_DI", "0,0,10,8,8,c,4,0"}});
+    const Outcome scripted =
+        run(DIO_GET, {"--watch", "--count", "3", "--inputs", "f"}, board("DI=0,0,10,8,8,c,4,0"));
     ASSERT_EQ(scripted.status, 0) << scripted.err;
     const std::regex form(R"((\d+\.\d{3}) di:([0-9a-f]+)((?: [+-]\d+)*))");
     std::vector<std::string> tails;
@@ -345,7 +296,7 @@ TEST(Get, WatchPrintsEachChangeWithTheLinesThatRoseAndFell)
     // A line that changes on its own, read in the fake's time: every
     // change shown, and only what changed.
     const Outcome wired = run(DIO_GET, {"--watch", "--count", "40", "--poll", "5"},
-                              {{"FAKEBOARD_WIRE", "DI 3: intermittent\n"}});
+                              {{"FAKEBOARD_WIRE", "DI 3: intermittent"}});
     ASSERT_EQ(wired.status, 0) << wired.err;
     const std::vector<std::string> lines = harness::split_lines(wired.out);
     ASSERT_EQ(lines.size(), 41U);
@@ -360,7 +311,7 @@ TEST(Get, WatchPrintsEachChangeWithTheLinesThatRoseAndFell)
         high = !high;
         EXPECT_EQ(m[2].str() + m[3].str(), high ? "8 +3" : "0 -3") << lines[i];
     }
-    EXPECT_TRUE(writes(wired).empty());
+    EXPECT_EQ(writes(wired), "");
 }
 
 // The simulated board, whose state lives in the process, wired with DI 4
