@@ -114,12 +114,29 @@ if(NOT EXISTS "${_prefix}/built-from-${_version}")
     if(NOT _first MATCHES "^libmodbus \\(([^)]+)\\)" OR NOT CMAKE_MATCH_1 STREQUAL _version)
         dio_libmodbus_fail("the source is '${_first}', not ${_version} as on Linux")
     endif()
+    # libtool's install cannot copy into a path with a space in it, so a
+    # build tree under such a path installs into a folder of its own under
+    # the temporary folder first, and the result is copied from there.
+    set(_install "${_prefix}")
+    if(_prefix MATCHES " ")
+        set(_tmp "$ENV{TMPDIR}")
+        if(NOT _tmp OR _tmp MATCHES " ")
+            set(_tmp /tmp)
+        endif()
+        string(MD5 _hash "${_prefix}")
+        set(_install "${_tmp}/dio-libmodbus-${_hash}")
+        file(REMOVE_RECURSE "${_install}")
+    endif()
     dio_libmodbus_run("autoreconf failed" autoreconf -fi)
     dio_libmodbus_run("configure failed" ./configure --host=x86_64-w64-mingw32
-        --prefix=${_prefix} --disable-static --enable-shared --without-documentation
+        --prefix=${_install} --disable-static --enable-shared --without-documentation
         --disable-tests "CC=${CMAKE_C_COMPILER}")
     dio_libmodbus_run("make failed" make -j2)
     dio_libmodbus_run("make install failed" make install-strip)
+    if(NOT _install STREQUAL _prefix)
+        file(COPY "${_install}/" DESTINATION "${_prefix}")
+        file(REMOVE_RECURSE "${_install}")
+    endif()
     file(STRINGS "${_prefix}/include/modbus/modbus-version.h" _built
          REGEX "#define LIBMODBUS_VERSION_STRING")
     if(NOT _built MATCHES "\"${_upstream}\"")
