@@ -7,7 +7,9 @@
 #include "board.h"
 #include "cli.h"
 #include "drive.h"
+#include "fault.h"
 #include "junit.h"
+#include "map_text.h"
 #include "mapper.h"
 #include "result_file.h"
 #include "stop.h"
@@ -24,13 +26,12 @@
 
 using dio::has;
 using dio::wiring::Reading;
-using dio::wiring::Reads;
+using dio_map::fault_of;
 using dio_map::kLines;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Ms = std::chrono::duration<double, std::milli>;
 
 using dio::kTrouble;
 constexpr int kFail = 1;
@@ -41,43 +42,6 @@ struct Options {
     std::string junit;  // a JUnit file to write too
     bool json = false;
 };
-
-std::string ms_text(Ms ms)
-{
-    char t[32];
-    const double v = ms.count();
-    std::snprintf(t, sizeof t, v < 1 ? "%.3f" : v < 100 ? "%.1f" : "%.0f", v);
-    return t;
-}
-
-// What a line that is not as expected is: a word for a test runner, and
-// the remark on its line of the map.
-struct Fault {
-    const char *type;
-    const char *remark;
-};
-
-Fault fault_of(const Reading &r)
-{
-    switch (r.reads) {
-    case Reads::follow:
-        return {"crossed", "crossed"};
-    case Reads::invert:
-        return {"inverted", "inverted"};
-    case Reads::low:
-        return {"stuck-low", "stuck"};
-    case Reads::high:
-        return {"stuck-high", "stuck"};
-    case Reads::wired_and:
-    case Reads::wired_or:
-        return {"shorted", "shorted"};
-    case Reads::intermittent:
-        return {"intermittent", "not the same for the same outputs"};
-    case Reads::other:
-        break;
-    }
-    return {"other", "not a wire: logic, or more than one fault"};
-}
 
 std::string json_outputs(std::uint32_t outputs)
 {
@@ -95,28 +59,15 @@ bool print_map(const Options &o, const dio_map::Map &r, const dio::wiring::Map &
                double seconds, std::vector<dio::TestCase> &cases)
 {
     const dio_map::Settings &s = o.map;
-    const std::string late =
-        "changes later than --max-settle (" + ms_text(Ms(s.max_settle_ms)) + " ms)";
     bool pass = true;
     std::string text;
     std::string json;
-    for (unsigned j = 0; j < kLines; ++j) {
-        if (!has(s.inputs, j))
-            continue;
+    for (const dio_map::MapLine &line : dio_map::map_lines(r, s, expected)) {
+        const unsigned j = line.di;
         const Reading &got = r.finder.reading(j);
         const Reading &want = expected.di[j];
         pass = pass && got == want;
-        std::string remark;
-        const bool named = has(expected.named, j) && want != dio::wiring::straight(j);
-        if (named)
-            remark = got == want ? "expected" : "expected " + dio::wiring::text(want);
-        else if (has(r.late, j))
-            remark = late;
-        else if (got != want)
-            remark = fault_of(got).remark;
-        const std::string line = "DI " + std::to_string(j) + ": " + dio::wiring::text(got) +
-                                 (remark.empty() ? "" : "  # " + remark);
-        text += line + "\n";
+        text += line.text + "\n";
         dio::TestCase c{"DI " + std::to_string(j),
                         "dio-map.board" + std::to_string(s.board),
                         dio::TestCase::Outcome::passed,
@@ -127,14 +78,13 @@ bool print_map(const Options &o, const dio_map::Map &r, const dio::wiring::Map &
             c.outcome = dio::TestCase::Outcome::failure;
             c.message = "reads " + dio::wiring::text(got) + ", expected " + dio::wiring::text(want);
             c.type = fault_of(got).type;
-            c.text = line;
+            c.text = line.text;
         }
         cases.push_back(c);
         json += std::string(json.empty() ? "" : ", ") + R"({"di": )" + std::to_string(j) +
                 R"(, "reads": ")" + dio::wiring::kind_name(got.reads) + R"(", "do": )" +
                 json_outputs(got.outputs) + "}";
     }
-    const std::uint32_t unused = r.finder.unused();
     if (o.json) {
         char head[160];
         std::snprintf(head, sizeof head,
@@ -142,22 +92,11 @@ bool print_map(const Options &o, const dio_map::Map &r, const dio::wiring::Map &
                       "\"seconds\": %.3f, \"inputs\": [",
                       s.board, r.settle_ms, r.writes, seconds);
         std::printf("%s%s], \"unused\": %s, \"result\": \"%s\"}\n", head, json.c_str(),
-                    json_outputs(unused).c_str(), pass ? "pass" : "fail");
+                    json_outputs(r.finder.unused()).c_str(), pass ? "pass" : "fail");
         return pass;
     }
-    for (unsigned i = 0; i < kLines; ++i) {
-        if (has(unused, i))
-            text += "# DO " + std::to_string(i) + " drives no input\n";
-    }
-    if (s.settle_ms < 0)
-        text += "# inputs follow within " + ms_text(Ms(r.settle_ms)) + " ms; each read waited " +
-                ms_text(Ms(r.wait_ms)) + " ms after its write\n";
-    else
-        text += "# each read waited " + ms_text(Ms(r.wait_ms)) + " ms after its write (--settle)\n";
-    char tail[64];
-    std::snprintf(tail, sizeof tail, "# %u writes in %.1f s\n%s\n", r.writes, seconds,
-                  pass ? "PASS" : "FAIL");
-    std::fputs((text + tail).c_str(), stdout);
+    text += dio_map::map_notes(r, s, seconds) + (pass ? "PASS\n" : "FAIL\n");
+    std::fputs(text.c_str(), stdout);
     return pass;
 }
 
@@ -169,8 +108,8 @@ CLI::Validator ms_check(double low, double high)
                 const double v = std::strtod(s.c_str(), &end);
                 return !s.empty() && *end == '\0' && v >= low && v <= high
                            ? std::string()
-                           : "'" + s + "' is not a number of milliseconds " + ms_text(Ms(low)) +
-                                 "-" + ms_text(Ms(high));
+                           : "'" + s + "' is not a number of milliseconds " +
+                                 dio_map::ms_text(low) + "-" + dio_map::ms_text(high);
             },
             ""};
 }
