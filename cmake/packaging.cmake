@@ -14,7 +14,9 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "the board in a few writes and names, for each input, the output that"
     "drives it: straight, crossed, inverted, stuck or shorted. dio-set and"
     "dio-get drive chosen outputs and read the inputs by hand, from the shell"
-    "or from a prompt."
+    "or from a prompt. dio-panel serves a test panel to a browser: a switch"
+    "per output, a lamp per input, a live trace and the wiring map drawn,"
+    "behind a token."
     "A stand-in board library drives a simulated board, GPIO chips, Modbus"
     "TCP and RTU remote I/O modules, or data-acquisition cards through comedi.")
 set(CPACK_STRIP_FILES ON)

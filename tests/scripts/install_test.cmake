@@ -26,11 +26,13 @@ endfunction()
 # on their own too; those that drive the board find the stand-in as the
 # exerciser does.
 function(expect_companions bin)
-    execute_process(COMMAND ${EMULATOR} "${bin}/dio-check${EXE_SUFFIX}" --version
-                    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out TIMEOUT 20)
-    if(NOT status EQUAL 0 OR NOT out MATCHES "^dio-check ")
-        message(FATAL_ERROR "${bin}/dio-check --version: status ${status}, output ${out}")
-    endif()
+    foreach(tool dio-check dio-panel)
+        execute_process(COMMAND ${EMULATOR} "${bin}/${tool}${EXE_SUFFIX}" --version
+                        RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out TIMEOUT 20)
+        if(NOT status EQUAL 0 OR NOT out MATCHES "^${tool} ")
+            message(FATAL_ERROR "${bin}/${tool} --version: status ${status}, output ${out}")
+        endif()
+    endforeach()
     dio_expect_map("${bin}/dio-map${EXE_SUFFIX}" 0 "DI 0: DO 0\nDI 1: DO 1\n" --outputs 3 --inputs 3)
     dio_run("${bin}/dio-set${EXE_SUFFIX}" ARGS --read --for 0 80)
     dio_expect("${bin}/dio-set --read --for 0 80" 0 "do:80,di:80\n")

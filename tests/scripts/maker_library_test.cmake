@@ -63,7 +63,7 @@ endif()
 # The programs and, on Linux, their documentation; no board library.
 file(GLOB_RECURSE installed RELATIVE "${WORK_DIR}/prefix" "${WORK_DIR}/prefix/*")
 list(FILTER installed EXCLUDE REGEX "^share/(man|doc|lintian)/")
-set(programs bin/dio-check bin/dio-exerciser bin/dio-get bin/dio-map bin/dio-set)
+set(programs bin/dio-check bin/dio-exerciser bin/dio-get bin/dio-map bin/dio-panel bin/dio-set)
 list(TRANSFORM programs APPEND "${EXE_SUFFIX}")
 if(NOT installed STREQUAL "${programs}")
     message(FATAL_ERROR "installed other than the programs: ${installed}")
