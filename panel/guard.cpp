@@ -2,6 +2,7 @@
 
 #include "bits.h"
 
+#include <boost/asio/ip/address.hpp>
 #include <nlohmann/json.hpp>
 
 #include <cinttypes>
@@ -62,6 +63,26 @@ std::vector<std::string> own_hosts(const std::string &address, unsigned short po
     return {listened + p, "localhost" + p, "127.0.0.1" + p, "[::1]" + p};
 }
 
+namespace {
+
+// Whether @host is an IP address, as a Host header writes one, followed by
+// @port (":8080").
+bool ip_literal_at(std::string_view host, std::string_view port)
+{
+    if (host.size() <= port.size() || host.substr(host.size() - port.size()) != port)
+        return false;
+    std::string_view address = host.substr(0, host.size() - port.size());
+    if (address.size() > 2 && address.front() == '[' && address.back() == ']')
+        address = address.substr(1, address.size() - 2);
+    else if (address.find(':') != std::string_view::npos)
+        return false;
+    boost::system::error_code ec;
+    boost::asio::ip::make_address(std::string(address), ec);
+    return !ec;
+}
+
+} // namespace
+
 bool host_allowed(const std::vector<std::string> &hosts, std::string_view host)
 {
     for (const std::string &h : hosts) {
@@ -72,6 +93,12 @@ bool host_allowed(const std::vector<std::string> &hosts, std::string_view host)
             if (same)
                 return true;
         }
+        // Listening on every address, the panel is reached by any of the
+        // machine's addresses: an IP address is taken, a name is not. A
+        // page that rebinds a name of its own to us sends that name.
+        if ((h.rfind("0.0.0.0:", 0) == 0 || h.rfind("[::]:", 0) == 0) &&
+            ip_literal_at(host, std::string_view(h).substr(h.rfind(':'))))
+            return true;
     }
     return false;
 }

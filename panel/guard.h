@@ -29,7 +29,8 @@ std::string token_of(std::string_view message);
 // on, and localhost, 127.0.0.1 and [::1], each with the port.
 std::vector<std::string> own_hosts(const std::string &address, unsigned short port);
 
-// Whether a Host header names the panel.
+// Whether a Host header names the panel: one of @hosts, or, where it
+// listens on every address (0.0.0.0 or ::), any IP address with its port.
 bool host_allowed(const std::vector<std::string> &hosts, std::string_view host);
 
 // Whether a request that changes state comes from the panel's own page:

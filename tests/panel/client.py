@@ -8,13 +8,14 @@ import subprocess
 class Panel:
     """dio-panel started with @command, listening on a port it picks."""
 
-    def __init__(self, command, env=None, token=None):
-        args = list(command) + ["--listen", "127.0.0.1:0"]
+    def __init__(self, command, env=None, token=None, listen="127.0.0.1:0"):
+        args = list(command) + ["--listen", listen]
         if token:
             args += ["--token", token]
         self.process = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                         text=True)
+        self.listen = listen
         line = self.process.stdout.readline()
         found = re.fullmatch(r"dio-panel: open http://127\.0\.0\.1:(\d+)/#token=(.*)\r?\n", line)
         if not found:

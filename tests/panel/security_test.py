@@ -24,7 +24,10 @@ TOKEN = "t0ken-of-the-test-0123456789"
 work = tempfile.mkdtemp()
 record = os.path.join(work, "calls.log")
 env = dict(os.environ, LD_LIBRARY_PATH=fake_dir, FAKEBOARD_RECORD=record,
-           FAKEBOARD_LOOPBACK="1", FAKEBOARD_CYCLES="1000000")
+           FAKEBOARD_LOOPBACK="1", FAKEBOARD_CYCLES="1000000",
+           # A sanitized build would otherwise hold freed memory back, and
+           # seem to grow with each page.
+           ASAN_OPTIONS=(os.environ.get("ASAN_OPTIONS", "") + ":quarantine_size_mb=0").lstrip(":"))
 panel = Panel([panel_path, "--outputs", "ffff"], env, TOKEN)
 PORT, HOST, ORIGIN = panel.port, panel.host, panel.origin
 build, request = panel.build, panel.request
@@ -254,7 +257,28 @@ if status != 128 + signal.SIGTERM or writes()[-1:] != ["0"] or errors:
     failures.append("at SIGTERM: status %s, last write %s, stderr %r"
                     % (status, writes()[-1:], errors))
 
+# Listening on every address: reached by any IP address of the machine,
+# never by a name but localhost; and a write the board refuses is shown,
+# with the outputs as last written.
+env["FAKEBOARD_FAIL_DO"] = "2"
+wide = Panel([panel_path], env, TOKEN, listen="0.0.0.0:0")
+for host, expected in (("10.1.2.3:%d" % wide.port, 202), ("[fe80::1]:%d" % wide.port, 202),
+                       ("station:%d" % wide.port, 403), ("10.1.2.3:%d" % (wide.port + 1), 403)):
+    status = wide.request(wide.build(Host=host, Origin="http://" + host))[0]
+    if status != expected:
+        failures.append("listening on 0.0.0.0, Host %s: %d, not %d" % (host, status, expected))
+    if host.startswith("10.") and expected == 202:
+        # That first command was the board's second write, which it refused.
+        time.sleep(0.1)
+        state = json.loads(wide.request(wide.build("GET", "/state", ""))[2])
+        if (state["do"], state["errors"]) != ("0", 1) or \
+                "failed (Kestor_DOAll gave -5)" not in state["error"]:
+            failures.append("after a refused write the state is %s" % state)
+status, errors = wide.end(signal.SIGTERM)
+if status != 128 + signal.SIGTERM or "warning: listening on 0.0.0.0" not in errors:
+    failures.append("listening on 0.0.0.0: status %s, stderr %r" % (status, errors))
+
 for f in failures:
     print("FAILED: " + f)
-print("%d rows and checks, %d failures" % (len(ROWS) + 8, len(failures)))
+print("%d rows and checks, %d failures" % (len(ROWS) + 14, len(failures)))
 sys.exit(1 if failures else 0)
