@@ -43,6 +43,19 @@ CLI::Validator mask_check()
             ""};
 }
 
+void add_board_option(CLI::App &app, std::int32_t &board)
+{
+    app.add_option("--board", board, "The board's number (default 1)")
+        ->type_name("N")
+        ->check(CLI::Range(0, 2147483647).description(""));
+}
+
+std::string did_not_open(std::int32_t board)
+{
+    return "board " + std::to_string(board) +
+           " did not open (with the stand-in board library, VORNEL_VERBOSE=1 says why)";
+}
+
 void complain(const std::string &message)
 {
     std::fflush(stdout);

@@ -26,6 +26,12 @@ bool parse_mask(const std::string &text, std::uint32_t &mask);
 // Checks an option's value with parse_mask(), for CLI11.
 CLI::Validator mask_check();
 
+// --board N, the board's number, into @board.
+void add_board_option(CLI::App &app, std::int32_t &board);
+
+// "board 1 did not open (...)", with where the stand-in says why.
+std::string did_not_open(std::int32_t board);
+
 // Writes "<tool>: <message>" to standard error, after what standard
 // output holds.
 void complain(const std::string &message);

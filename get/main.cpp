@@ -29,9 +29,7 @@ int parse_options(int argc, char **argv, Options &o)
                  "could not be written or an option was wrong.",
                  "dio-get"};
     app.set_version_flag("--version", "dio-get " DIO_TOOLS_VERSION);
-    app.add_option("--board", o.watch.board, "The board's number (default 1)")
-        ->type_name("N")
-        ->check(CLI::Range(0, 2147483647).description(""));
+    dio::add_board_option(app, o.watch.board);
     std::string inputs = "ffffffff";
     app.add_option("--inputs", inputs,
                    "Show only these DI lines, a hex mask; the others print as 0 (default ffffffff)")
@@ -65,9 +63,7 @@ int run(int argc, char **argv)
         return parsed;
     dio::catch_ending_signals();
     if (Kestor_OpenDevice(o.watch.board) < 0) {
-        dio::complain("board " + std::to_string(o.watch.board) +
-                      " did not open (with the stand-in board library, VORNEL_VERBOSE=1 says "
-                      "why)");
+        dio::complain(dio::did_not_open(o.watch.board));
         return kTrouble;
     }
     if (o.watching)

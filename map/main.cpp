@@ -125,9 +125,7 @@ int parse_options(int argc, char **argv, Options &o)
                  "Ctrl+C, SIGTERM, SIGHUP and the like.",
                  "dio-map"};
     app.set_version_flag("--version", "dio-map " DIO_MAP_VERSION);
-    app.add_option("--board", o.map.board, "The board's number (default 1)")
-        ->type_name("N")
-        ->check(CLI::Range(0, 2147483647).description(""));
+    dio::add_board_option(app, o.map.board);
     std::string outputs = "ffffffff";
     std::string inputs = "ffffffff";
     app.add_option("--outputs", outputs,
@@ -247,12 +245,8 @@ int run(int argc, char **argv)
     }
 
     dio::catch_ending_signals();
-    const std::string board = "board " + std::to_string(o.map.board);
     if (Kestor_OpenDevice(o.map.board) < 0)
-        return results.trouble(kTrouble,
-                               board + " did not open (with the stand-in board library, "
-                                       "VORNEL_VERBOSE=1 says why)",
-                               "not-open");
+        return results.trouble(kTrouble, dio::did_not_open(o.map.board), "not-open");
     const dio_map::Map r = dio_map::find_map(o.map);
     // Outputs the library would not write low: say which, whatever else.
     const std::string left_driven =

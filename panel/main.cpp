@@ -56,9 +56,7 @@ int parse_options(int argc, char **argv, Options &o)
                  "SIGTERM and the like, with the outputs written low.",
                  "dio-panel"};
     app.set_version_flag("--version", "dio-panel " DIO_TOOLS_VERSION);
-    app.add_option("--board", o.board.board, "The board's number (default 1)")
-        ->type_name("N")
-        ->check(CLI::Range(0, 2147483647).description(""));
+    dio::add_board_option(app, o.board.board);
     std::string outputs = "ffffffff";
     std::string inputs = "ffffffff";
     app.add_option("--outputs", outputs,
@@ -122,9 +120,7 @@ int run(int argc, char **argv)
     }
     dio::catch_ending_signals();
     if (Kestor_OpenDevice(o.board.board) < 0) {
-        dio::complain("board " + std::to_string(o.board.board) +
-                      " did not open (with the stand-in board library, VORNEL_VERBOSE=1 says "
-                      "why)");
+        dio::complain(dio::did_not_open(o.board.board));
         return kTrouble;
     }
     boost::asio::io_context io;

@@ -49,9 +49,7 @@ int parse_options(int argc, char **argv, Options &o)
         "128 and the signal's number when one cut --for or --read short.",
         "dio-set"};
     app.set_version_flag("--version", "dio-set " DIO_TOOLS_VERSION);
-    app.add_option("--board", o.set.board, "The board's number (default 1)")
-        ->type_name("N")
-        ->check(CLI::Range(0, 2147483647).description(""));
+    dio::add_board_option(app, o.set.board);
     std::string outputs = "ffffffff";
     app.add_option("--outputs", outputs,
                    "Drive only these DO lines, a hex mask; a word or line outside it is refused "
@@ -143,9 +141,7 @@ int run(int argc, char **argv)
         return parsed;
     dio::catch_ending_signals();
     if (Kestor_OpenDevice(o.set.board) < 0) {
-        dio::complain("board " + std::to_string(o.set.board) +
-                      " did not open (with the stand-in board library, VORNEL_VERBOSE=1 says "
-                      "why)");
+        dio::complain(dio::did_not_open(o.set.board));
         return kTrouble;
     }
     dio_set::Outputs outputs(o.set);

@@ -455,19 +455,21 @@ TEST(Program, WritesResultFilesWithoutReplacingWhatIsNotItsOwn)
                                   "); give another name\n");
         EXPECT_EQ(harness::read_file(log), kTwoGood) << option;
     }
-    harness::Process piped({"/bin/bash",
-                            {"-c", R"(exec "$0" --junit "$1" <"$1")", DIO_CHECK, log},
-                            {},
-                            Input::Closed,
-                            Output::File});
+    harness::Process piped(
+        {"/bin/bash",
+         {"-c", "exec " + harness::shell_command(DIO_CHECK) + R"( --junit "$0" <"$0")", log},
+         {},
+         Input::Closed,
+         Output::File});
     EXPECT_EQ(piped.wait(10s), 2);
     EXPECT_EQ(harness::read_file(log), kTwoGood);
     // A summary that cannot be written is no success.
-    harness::Process full({"/bin/bash",
-                           {"-c", R"(exec "$0" "$1" >/dev/full)", DIO_CHECK, log},
-                           {},
-                           Input::Closed,
-                           Output::File});
+    harness::Process full(
+        {"/bin/bash",
+         {"-c", "exec " + harness::shell_command(DIO_CHECK) + R"( "$0" >/dev/full)", log},
+         {},
+         Input::Closed,
+         Output::File});
     EXPECT_EQ(full.wait(10s), 2);
     EXPECT_EQ(full.errors(), "dio-check: standard output: No space left on device\n");
 }
@@ -559,14 +561,9 @@ TEST(Program, WritesTheWaveformAsLinesArriveFromAPipe)
 // comes back at the end of standard error.
 Result pipeline(const harness::Env &env, const std::string &args)
 {
-    const auto words = [](const char *program) {
-        std::string line;
-        for (const std::string &word : harness::command(program))
-            line += "'" + word + "' ";
-        return line;
-    };
     const std::string script =
-        words(DIO_EXERCISER) + "</dev/null | " + words(DIO_CHECK) + args +
+        harness::shell_command(DIO_EXERCISER) + " </dev/null | " +
+        harness::shell_command(DIO_CHECK) + " " + args +
         "; s=(${PIPESTATUS[@]}); echo \"exerciser ${s[0]}\" >&2; exit ${s[1]}";
     harness::Process p({"/bin/bash", {"-c", script}, env, Input::Closed, Output::File});
     return {p.wait(20s).value_or(-1), p.output(), p.errors()};

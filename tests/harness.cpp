@@ -92,6 +92,14 @@ std::vector<std::string> command(const std::string &program)
     return {program};
 }
 
+std::string shell_command(const std::string &program)
+{
+    std::string line;
+    for (const std::string &word : command(program))
+        line += (line.empty() ? "'" : " '") + word + "'";
+    return line;
+}
+
 Process::Process(const Options &options)
 {
     std::vector<std::string> argv = command(options.program);

@@ -73,6 +73,9 @@ class TempDir {
 // under, when it is a program of that build.
 std::vector<std::string> command(const std::string &program);
 
+// The same, as words for a shell's command line, each in single quotes.
+std::string shell_command(const std::string &program);
+
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &text);
 std::vector<std::string> read_lines(const std::string &path);

@@ -481,7 +481,7 @@ TEST(Map, WritesResultsWithoutReplacingWhatIsNotItsOwn)
 
     harness::Process full(
         {"/bin/bash",
-         {"-c", R"(exec "$0" --outputs 3 --inputs 3 >/dev/full)", DIO_MAP},
+         {"-c", "exec " + harness::shell_command(DIO_MAP) + " --outputs 3 --inputs 3 >/dev/full"},
          {{"LD_LIBRARY_PATH", FAKE_BOARD_DIR}, {"FAKEBOARD_WIRE", ""}, {"FAKEBOARD_CYCLES", "100"}},
          Input::Closed,
          Output::File});
