@@ -40,7 +40,7 @@ std::string preloadable(const std::string &path)
     if (path.find(' ') == std::string::npos)
         return path;
     static const TempDir folder;
-    const std::string link = folder.path() + path.substr(path.rfind('/'));
+    std::string link = folder.path() + path.substr(path.rfind('/'));
     if (symlink(path.c_str(), link.c_str()) != 0 && errno != EEXIST)
         return path;
     return link;

@@ -277,8 +277,10 @@ TEST(ModbusMap, FindsTheWiringAtOnceAndWithAScanCycle)
         if (*c.writes != '\0') {
             // On a loaded machine a peer that answers late now and then
             // costs re-reads: one pass more at most.
-            EXPECT_GE(std::atoi(writes.c_str()), std::atoi(c.writes)) << p.output();
-            EXPECT_LE(std::atoi(writes.c_str()), std::atoi(c.writes) + 8) << p.output();
+            const int taken = std::stoi(writes);
+            const int expected = std::stoi(c.writes);
+            EXPECT_GE(taken, expected) << p.output();
+            EXPECT_LE(taken, expected + 8) << p.output();
         }
         EXPECT_EQ(p.errors(), "vornel: board 1: Modbus module 127.0.0.1:" + peer.port +
                                   " unit 1: coils 0-31 out, inputs 0-31 in\n");

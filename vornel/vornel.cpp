@@ -241,8 +241,8 @@ KESTOR_API std::int32_t Kestor_OpenDevice(std::int32_t device)
     vornel::IoBoard *board = pick(reason);
     if (board != nullptr)
         reason = board->open(setting);
-    if (!reason.empty()) {
-        report(reason);
+    if (board == nullptr || !reason.empty()) {
+        report(reason.empty() ? "board 1: no kind of board was chosen" : reason);
         return -1;
     }
     board1 = board;
