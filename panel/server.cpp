@@ -12,7 +12,6 @@
 
 #include <chrono>
 #include <cinttypes>
-#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <stdexcept>
@@ -57,7 +56,6 @@ struct Server::Shared {
     std::vector<std::weak_ptr<LiveSession>> live;
     State state;
     std::string state_json;
-    std::chrono::steady_clock::time_point began = std::chrono::steady_clock::now();
 
     Shared(asio::io_context &context, Listen l, const Settings &b)
         : io(context), acceptor(context), listen(std::move(l)), board(b)
@@ -66,19 +64,17 @@ struct Server::Shared {
 
     void make_state_json()
     {
-        const double t =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-        state_json = nlohmann::json{{"type", "state"},
-                                    {"do", hex(state.held)},
-                                    {"di", hex(state.inputs)},
-                                    {"outputs", hex(board.outputs)},
-                                    {"inputs", hex(board.inputs)},
-                                    {"busy", state.busy},
-                                    {"error", state.error},
-                                    {"errors", state.errors},
-                                    {"maps", state.maps},
-                                    {"t", std::round(t * 1000) / 1000}}
-                         .dump();
+        state_json = nlohmann::json{
+            {"type", "state"},
+            {"do", hex(state.held)},
+            {"di", hex(state.inputs)},
+            {"outputs", hex(board.outputs)},
+            {"inputs", hex(board.inputs)},
+            {"busy", state.busy},
+            {"error", state.error},
+            {"errors", state.errors},
+            {"maps",
+             state.maps}}.dump();
     }
 };
 
@@ -161,11 +157,8 @@ class LiveSession : public std::enable_shared_from_this<LiveSession> {
     {
         ws_.set_option(websocket::stream_base::timeout{std::chrono::seconds(30),
                                                        std::chrono::seconds(30), true});
-        ws_.set_option(websocket::stream_base::decorator([](websocket::response_type &res) {
-            res.set("Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'");
-            res.set("X-Content-Type-Options", "nosniff");
-            res.set(http::field::cache_control, "no-store");
-        }));
+        ws_.set_option(
+            websocket::stream_base::decorator([](websocket::response_type &res) { secure(res); }));
         ws_.read_message_max(kLimit);
         deadline_.expires_after(kRequestTime);
         deadline_.async_wait([self = shared_from_this()](const boost::system::error_code &ec) {
