@@ -95,16 +95,24 @@ time.sleep(0.2)
 before = writes()
 if before != ["0"]:
     failures.append("the panel should start with one write of 0, not %s" % before)
+SECURE = (("content-security-policy", "default-src 'self'; frame-ancestors 'none'"),
+          ("x-content-type-options", "nosniff"), ("cache-control", "no-store"),
+          ("server", "dio-panel"))
+
+
+def unsecured(name, headers):
+    for header, value in SECURE:
+        if headers.get(header) != value:
+            failures.append("%s: %s is %r" % (name, header, headers.get(header)))
+
+
 for name, raw, expected in ROWS:
     status, headers, body = request(raw)
     if status != expected:
         failures.append("%s: %d, not %d (%s)" % (name, status, expected, body[:80]))
     if '"do"' in body or '"di"' in body:
         failures.append("%s: the answer shows the board: %s" % (name, body[:80]))
-    for header, value in (("content-security-policy", "default-src 'self'; frame-ancestors 'none'"),
-                          ("x-content-type-options", "nosniff"), ("cache-control", "no-store")):
-        if headers.get(header) != value:
-            failures.append("%s: %s is %r" % (name, header, headers.get(header)))
+    unsecured(name, headers)
     if any(h.startswith("access-control-") for h in headers):
         failures.append("%s: sends CORS headers" % name)
 time.sleep(0.2)
@@ -132,6 +140,9 @@ class Live:
                 raise AssertionError("the live connection closed during its upgrade")
             head += chunk
         assert head.startswith(b"HTTP/1.1 101"), head
+        lines = head.decode("latin-1").split("\r\n")[1:]
+        unsecured("the live upgrade", dict((k.strip().lower(), v.strip()) for k, _, v in
+                                           (line.partition(":") for line in lines if line)))
 
     def send(self, text):
         data = text.encode()
