@@ -71,51 +71,13 @@ std::string ComediBoard::open(const Settings &settings)
         return malformed;
 
     path_ = path;
-    if (!io_.open(path.c_str())) {
-        const int err = io_.error();
-        switch (err) {
-        case ENODEV:
-        case ENXIO:
-            return path + ": no card is attached to it (attach one with comedi_config, or load "
-                          "the card's driver)";
-        case ENOTTY:
-        case EINVAL:
-            return path + ": not a comedi device";
-        case EACCES:
-            return path + ": " + io_.error_text(err) +
-                   " (your user needs read and write access, usually through the group iocard)";
-        default:
-            return path + ": " + io_.error_text(err);
-        }
-    }
+    if (!io_.open(path.c_str()))
+        return not_opened(path);
     open_ = true; // write() needs it; a failure below releases the device
 
     std::string reason;
     if (maps[0].numbers.empty() && maps[1].numbers.empty()) {
-        // The first digital output and input subdevices, else digital I/O.
-        const int n = io_.get_n_subdevices();
-        int found[2] = {-1, -1};
-        int dio = -1;
-        for (int s = 0; s < n; ++s) {
-            const int type = io_.get_subdevice_type(static_cast<unsigned>(s));
-            int &first = type == COMEDI_SUBD_DO   ? found[0]
-                         : type == COMEDI_SUBD_DI ? found[1]
-                                                  : dio;
-            if (first < 0 &&
-                (type == COMEDI_SUBD_DO || type == COMEDI_SUBD_DI || type == COMEDI_SUBD_DIO))
-                first = s;
-        }
-        for (int i = 0; i < 2; ++i) {
-            const int s = found[i] >= 0 ? found[i] : dio;
-            if (s < 0)
-                continue;
-            const int channels = io_.get_n_channels(static_cast<unsigned>(s));
-            maps[i].where = std::to_string(s);
-            for (int c = 0; c < channels && c < static_cast<int>(kMaxBits); ++c) {
-                maps[i].numbers.push_back(static_cast<std::uint32_t>(c));
-                maps[i].names.emplace_back();
-            }
-        }
+        first_digital(maps);
         if (maps[0].numbers.empty() && maps[1].numbers.empty())
             reason = path + " has no digital input, output or I/O subdevice "
                             "(comedi_board_info lists what it has)";
@@ -141,6 +103,53 @@ std::string ComediBoard::open(const Settings &settings)
     if (!reason.empty())
         release();
     return reason;
+}
+
+// Why @path did not open, with what to do about it.
+std::string ComediBoard::not_opened(const std::string &path)
+{
+    const int err = io_.error();
+    switch (err) {
+    case ENODEV:
+    case ENXIO:
+        return path + ": no card is attached to it (attach one with comedi_config, or load "
+                      "the card's driver)";
+    case ENOTTY:
+    case EINVAL:
+        return path + ": not a comedi device";
+    case EACCES:
+        return path + ": " + io_.error_text(err) +
+               " (your user needs read and write access, usually through the group iocard)";
+    default:
+        return path + ": " + io_.error_text(err);
+    }
+}
+
+// With no channels named: the first digital output and input subdevices,
+// else the first digital I/O one, each with up to 32 channels from 0.
+void ComediBoard::first_digital(BitMap (&maps)[2])
+{
+    const int n = io_.get_n_subdevices();
+    int found[2] = {-1, -1};
+    int dio = -1;
+    for (int s = 0; s < n; ++s) {
+        const int type = io_.get_subdevice_type(static_cast<unsigned>(s));
+        int &first = type == COMEDI_SUBD_DO ? found[0] : type == COMEDI_SUBD_DI ? found[1] : dio;
+        if (first < 0 &&
+            (type == COMEDI_SUBD_DO || type == COMEDI_SUBD_DI || type == COMEDI_SUBD_DIO))
+            first = s;
+    }
+    for (int i = 0; i < 2; ++i) {
+        const int s = found[i] >= 0 ? found[i] : dio;
+        if (s < 0)
+            continue;
+        const int channels = io_.get_n_channels(static_cast<unsigned>(s));
+        maps[i].where = std::to_string(s);
+        for (int c = 0; c < channels && c < static_cast<int>(kMaxBits); ++c) {
+            maps[i].numbers.push_back(static_cast<std::uint32_t>(c));
+            maps[i].names.emplace_back();
+        }
+    }
 }
 
 // The subdevice of @map exists and has the right kind and the channels.

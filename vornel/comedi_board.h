@@ -55,6 +55,8 @@ class ComediBoard final : public IoBoard {
         std::uint8_t bit[kMaxBits] = {};    // ... carries bit[i] of the word
     };
 
+    std::string not_opened(const std::string &path);
+    void first_digital(BitMap (&maps)[2]);
     std::string check(const BitMap &map, const char *setting, bool output);
     std::string set_directions(const BitMap &outputs, const BitMap &inputs);
     void add_windows(const BitMap &map, std::vector<Window> &windows) const;
