@@ -34,10 +34,8 @@ int parse_options(int argc, char **argv, dio_check::Options &o)
                            : "'" + text + "' is not a whole number of lines, 1 or more";
             },
             ""));
-    std::string wired = "ffffffff";
-    app.add_option("--wired", wired, "Judge only these DI lines, a hex mask (default ffffffff)")
-        ->type_name("MASK")
-        ->check(dio::mask_check());
+    dio::add_mask_option(app, "--wired", o.wired,
+                         "Judge only these DI lines, a hex mask (default ffffffff)");
     std::string expect = "follow";
     app.add_option("--expect", expect,
                    "follow: each DI reads its DO (a loopback plug, the default); inverted: the "
@@ -64,7 +62,6 @@ int parse_options(int argc, char **argv, dio_check::Options &o)
     const int parsed = dio::parse_command_line(app, argc, argv, "one report at most");
     if (parsed >= 0)
         return parsed;
-    dio::parse_mask(wired, o.wired);
     o.expect = expect == "inverted" ? dio_check::Expect::inverted : dio_check::Expect::follow;
     for (const std::string &text : labels) {
         dio_check::Label label;

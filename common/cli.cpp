@@ -31,16 +31,23 @@ bool parse_mask(const std::string &text, std::uint32_t &mask)
     return mask != 0;
 }
 
-CLI::Validator mask_check()
+void add_mask_option(CLI::App &app, const std::string &name, std::uint32_t &mask,
+                     const std::string &description)
 {
-    // No name: CLI11 would show it beside the option's in --help.
-    return {[](std::string &text) {
-                std::uint32_t mask = 0;
-                return parse_mask(text, mask)
-                           ? std::string()
-                           : "'" + text + "' is not a mask of 1 to 8 hex digits with a bit set";
-            },
-            ""};
+    // The check runs before the function: only a good mask reaches it. No
+    // name for the check: CLI11 would show it beside the option's in --help.
+    const CLI::Validator check{[](std::string &text) {
+                                   std::uint32_t m = 0;
+                                   return parse_mask(text, m) ? std::string()
+                                                              : "'" + text +
+                                                                    "' is not a mask of 1 to 8 "
+                                                                    "hex digits with a bit set";
+                               },
+                               ""};
+    app.add_option_function<std::string>(
+           name, [&mask](const std::string &text) { parse_mask(text, mask); }, description)
+        ->type_name("MASK")
+        ->check(check);
 }
 
 void add_board_option(CLI::App &app, std::int32_t &board)

@@ -23,8 +23,10 @@ const char *tool_name();
 // "ffff", "0xFFFF": a mask of 1 to 8 hex digits, not 0.
 bool parse_mask(const std::string &text, std::uint32_t &mask);
 
-// Checks an option's value with parse_mask(), for CLI11.
-CLI::Validator mask_check();
+// A hex-mask option (MASK, checked with parse_mask()) that sets @mask when
+// given; @mask keeps its default otherwise.
+void add_mask_option(CLI::App &app, const std::string &name, std::uint32_t &mask,
+                     const std::string &description);
 
 // --board N, the board's number, into @board.
 void add_board_option(CLI::App &app, std::int32_t &board);

@@ -30,11 +30,9 @@ int parse_options(int argc, char **argv, Options &o)
                  "dio-get"};
     app.set_version_flag("--version", "dio-get " DIO_TOOLS_VERSION);
     dio::add_board_option(app, o.watch.board);
-    std::string inputs = "ffffffff";
-    app.add_option("--inputs", inputs,
-                   "Show only these DI lines, a hex mask; the others print as 0 (default ffffffff)")
-        ->type_name("MASK")
-        ->check(dio::mask_check());
+    dio::add_mask_option(
+        app, "--inputs", o.watch.inputs,
+        "Show only these DI lines, a hex mask; the others print as 0 (default ffffffff)");
     app.add_flag("--watch", o.watching,
                  "Print the inputs, then a line '<seconds> di:<hex> +rose -fell' each time they "
                  "change");
@@ -47,7 +45,6 @@ int parse_options(int argc, char **argv, Options &o)
     const int parsed = dio::parse_command_line(app, argc, argv, "no arguments but the options");
     if (parsed >= 0)
         return parsed;
-    dio::parse_mask(inputs, o.watch.inputs);
     if (!o.watching && (app.count("--poll") != 0 || app.count("--count") != 0)) {
         dio::complain("--poll and --count are for --watch (--help lists the options)");
         return kTrouble;

@@ -126,15 +126,11 @@ int parse_options(int argc, char **argv, Options &o)
                  "dio-map"};
     app.set_version_flag("--version", "dio-map " DIO_MAP_VERSION);
     dio::add_board_option(app, o.map.board);
-    std::string outputs = "ffffffff";
-    std::string inputs = "ffffffff";
-    app.add_option("--outputs", outputs,
-                   "Drive only these DO lines, a hex mask; the others stay 0 (default ffffffff)")
-        ->type_name("MASK")
-        ->check(dio::mask_check());
-    app.add_option("--inputs", inputs, "Judge only these DI lines, a hex mask (default ffffffff)")
-        ->type_name("MASK")
-        ->check(dio::mask_check());
+    dio::add_mask_option(
+        app, "--outputs", o.map.outputs,
+        "Drive only these DO lines, a hex mask; the others stay 0 (default ffffffff)");
+    dio::add_mask_option(app, "--inputs", o.map.inputs,
+                         "Judge only these DI lines, a hex mask (default ffffffff)");
     app.add_option("--settle", o.map.settle_ms,
                    "Wait MS after each write instead of the time measured")
         ->type_name("MS")
@@ -160,8 +156,6 @@ int parse_options(int argc, char **argv, Options &o)
     const int parsed = dio::parse_command_line(app, argc, argv, "no arguments but the options");
     if (parsed >= 0)
         return parsed;
-    dio::parse_mask(outputs, o.map.outputs);
-    dio::parse_mask(inputs, o.map.inputs);
     return -1;
 }
 

@@ -57,16 +57,11 @@ int parse_options(int argc, char **argv, Options &o)
                  "dio-panel"};
     app.set_version_flag("--version", "dio-panel " DIO_TOOLS_VERSION);
     dio::add_board_option(app, o.board.board);
-    std::string outputs = "ffffffff";
-    std::string inputs = "ffffffff";
-    app.add_option("--outputs", outputs,
-                   "The DO lines the panel may drive, a hex mask; the others stay 0 (default "
-                   "ffffffff)")
-        ->type_name("MASK")
-        ->check(dio::mask_check());
-    app.add_option("--inputs", inputs, "The DI lines it shows, a hex mask (default ffffffff)")
-        ->type_name("MASK")
-        ->check(dio::mask_check());
+    dio::add_mask_option(app, "--outputs", o.board.outputs,
+                         "The DO lines the panel may drive, a hex mask; the others stay 0 (default "
+                         "ffffffff)");
+    dio::add_mask_option(app, "--inputs", o.board.inputs,
+                         "The DI lines it shows, a hex mask (default ffffffff)");
     app.add_option("--poll", o.board.poll_ms, "Read the inputs every MS (default 20)")
         ->type_name("MS")
         ->check(CLI::Range(1.0, 10000.0).description(""));
@@ -84,8 +79,6 @@ int parse_options(int argc, char **argv, Options &o)
     const int parsed = dio::parse_command_line(app, argc, argv, "no arguments but the options");
     if (parsed >= 0)
         return parsed;
-    dio::parse_mask(outputs, o.board.outputs);
-    dio::parse_mask(inputs, o.board.inputs);
     o.listen_given = app.count("--listen") != 0;
     std::string wrong;
     if (!parse_listen(listen, o.listen))

@@ -50,12 +50,10 @@ int parse_options(int argc, char **argv, Options &o)
         "dio-set"};
     app.set_version_flag("--version", "dio-set " DIO_TOOLS_VERSION);
     dio::add_board_option(app, o.set.board);
-    std::string outputs = "ffffffff";
-    app.add_option("--outputs", outputs,
-                   "Drive only these DO lines, a hex mask; a word or line outside it is refused "
-                   "(default ffffffff)")
-        ->type_name("MASK")
-        ->check(dio::mask_check());
+    dio::add_mask_option(
+        app, "--outputs", o.set.outputs,
+        "Drive only these DO lines, a hex mask; a word or line outside it is refused "
+        "(default ffffffff)");
     app.add_option("--for", o.for_ms, "Hold for MS, then write 0 and end")
         ->type_name("MS")
         ->check(ms_check(2147483647.0));
@@ -75,7 +73,6 @@ int parse_options(int argc, char **argv, Options &o)
     const int parsed = dio::parse_command_line(app, argc, argv, "no more arguments");
     if (parsed >= 0)
         return parsed;
-    dio::parse_mask(outputs, o.set.outputs);
     std::string wrong;
     if (o.interactive && !o.words.empty())
         wrong = "-i takes no word or lines; give them to its set command";
