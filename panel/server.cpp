@@ -64,17 +64,16 @@ struct Server::Shared {
 
     void make_state_json()
     {
-        state_json = nlohmann::json{
-            {"type", "state"},
-            {"do", hex(state.held)},
-            {"di", hex(state.inputs)},
-            {"outputs", hex(board.outputs)},
-            {"inputs", hex(board.inputs)},
-            {"busy", state.busy},
-            {"error", state.error},
-            {"errors", state.errors},
-            {"maps",
-             state.maps}}.dump();
+        const nlohmann::json json{{"type", "state"},
+                                  {"do", hex(state.held)},
+                                  {"di", hex(state.inputs)},
+                                  {"outputs", hex(board.outputs)},
+                                  {"inputs", hex(board.inputs)},
+                                  {"busy", state.busy},
+                                  {"error", state.error},
+                                  {"errors", state.errors},
+                                  {"maps", state.maps}};
+        state_json = json.dump();
     }
 };
 
